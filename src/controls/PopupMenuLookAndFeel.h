@@ -1,0 +1,28 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/**
+    Menu-bar look: a flat lightgrey bar with each top-level name in black,
+    centred in a slot 10 pixels wider than the name. Hover and open states
+    look the same as the rest.
+*/
+class PopupMenuLookandFeel final : public juce::LookAndFeel_V4
+{
+public:
+    PopupMenuLookandFeel();
+    ~PopupMenuLookandFeel() override;
+
+    void drawMenuBarBackground (juce::Graphics&, int width, int height,
+                                bool isMouseOverBar, juce::MenuBarComponent&) override;
+
+    int getMenuBarItemWidth (juce::MenuBarComponent&, int itemIndex, const juce::String& itemText) override;
+
+    void drawMenuBarItem (juce::Graphics&, int width, int height,
+                          int itemIndex, const juce::String& itemText,
+                          bool isMouseOverItem, bool isMenuOpen, bool isMouseOverBar,
+                          juce::MenuBarComponent&) override;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PopupMenuLookandFeel)
+};

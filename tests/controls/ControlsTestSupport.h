@@ -1,0 +1,34 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace tarvik::test
+{
+/** Puts a component in a bare desktop window and feeds it mouse input through its
+    peer, so events take the framework's real route (hit test, mouse listeners). */
+class DesktopMouse final
+{
+public:
+    explicit DesktopMouse (juce::Component& content);
+    ~DesktopMouse();
+
+    void move (int x, int y);
+    void down (int x, int y);
+    void drag (int x, int y);
+    void up (int x, int y);
+    void wheel (int x, int y, float deltaY);
+
+private:
+    void send (int x, int y, juce::ModifierKeys mods);
+
+    juce::Component& content;
+    juce::int64 time;
+};
+
+/** An opaque image of one colour. */
+juce::Image solidImage (int width, int height, juce::Colour colour);
+
+/** Makes the default sans-serif font a synthetic face whose every glyph advances by
+    the given fraction of the font height, so text widths are exact. */
+void useFixedAdvanceFont (float advance);
+} // namespace tarvik::test
