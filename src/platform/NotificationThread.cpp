@@ -68,9 +68,11 @@ private:
             }
 
             auto first = queue.begin();
-            if (first->first.first > Clock::now())
+            const auto due = first->first.first; // the node may go while we wait
+
+            if (due > Clock::now())
             {
-                wake.wait_until (guard, first->first.first);
+                wake.wait_until (guard, due);
                 continue;
             }
 

@@ -1,0 +1,132 @@
+#include "device/DeviceCallbacks.h"
+
+#include <juce_events/juce_events.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+DeviceCallbackStruct mydeviceStruct {};
+
+namespace
+{
+/** A delivery from another thread that waits for the message-manager lock. */
+struct PendingDelivery
+{
+    juce::MessageManager::Lock lock;
+    bool abandoned = false; // guarded by deliveryMutex
+};
+
+std::mutex deliveryMutex;
+std::vector<PendingDelivery*> pendingDeliveries; // guarded by deliveryMutex
+bool frameworkShutDown = false;                  // guarded by deliveryMutex
+
+// Call with deliveryMutex held, on the message thread.
+void abandonPendingDeliveries()
+{
+    for (auto* delivery : pendingDeliveries)
+    {
+        delivery->abandoned = true;
+        delivery->lock.abort();
+    }
+}
+
+/** Once the framework shuts down the message loop never runs again: a delivery still
+    waiting for the lock would wait forever, so it is abandoned instead.
+*/
+struct ShutdownWatch final : public juce::DeletedAtShutdown
+{
+    ShutdownWatch() = default;
+
+    ~ShutdownWatch() override
+    {
+        const std::lock_guard<std::mutex> guard (deliveryMutex);
+        frameworkShutDown = true;
+        abandonPendingDeliveries();
+    }
+
+    JUCE_DECLARE_NON_COPYABLE (ShutdownWatch)
+};
+
+void deliver (const DeviceCallbackStruct& device, VYR_CallbackEvent event)
+{
+    if (device.userData != nullptr && device.eventCallback != nullptr)
+        device.eventCallback (device.userData, nullptr, event);
+}
+
+void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEvent event)
+{
+    PendingDelivery delivery;
+
+    {
+        const std::lock_guard<std::mutex> guard (deliveryMutex);
+
+        if (frameworkShutDown || juce::MessageManager::getInstanceWithoutCreating() == nullptr)
+            return;
+
+        pendingDeliveries.push_back (&delivery);
+    }
+
+    bool locked = false;
+
+    for (;;)
+    {
+        {
+            const std::lock_guard<std::mutex> guard (deliveryMutex);
+
+            if (delivery.abandoned)
+                break;
+        }
+
+        // tryEnter can give up spuriously; only an abandoned delivery stops trying.
+        if (delivery.lock.tryEnter())
+        {
+            locked = true;
+            break;
+        }
+    }
+
+    {
+        const std::lock_guard<std::mutex> guard (deliveryMutex);
+        pendingDeliveries.erase (std::find (pendingDeliveries.begin(), pendingDeliveries.end(), &delivery));
+    }
+
+    // The owner may have been withdrawn while this thread waited: look again under the lock.
+    if (locked)
+        deliver (device, event);
+}
+} // namespace
+
+void SendDeviceEvent (void* refcon, VYR_CallbackEvent event)
+{
+    const auto* device = static_cast<const DeviceCallbackStruct*> (refcon);
+
+    if (device == nullptr)
+        return;
+
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        deliver (*device, event);
+    else
+        deliverFromOtherThread (*device, event);
+}
+
+void WithdrawDeviceUserData()
+{
+    jassert (juce::MessageManager::existsAndIsLockedByCurrentThread());
+
+    mydeviceStruct.userData = nullptr;
+
+    const std::lock_guard<std::mutex> guard (deliveryMutex);
+    abandonPendingDeliveries();
+}
+
+void WatchFrameworkShutdown()
+{
+    static bool watching = false;
+
+    if (! watching)
+    {
+        watching = true;
+        new ShutdownWatch();
+    }
+}

@@ -1,0 +1,143 @@
+#include "DeviceLinkFixture.h"
+
+#include <thread>
+
+namespace tarvik::test
+{
+using sim::Side;
+
+namespace
+{
+constexpr AudioObjectPropertyAddress rateAddress { kAudioDevicePropertyNominalSampleRate,
+                                                   kAudioObjectPropertyScopeGlobal, 0 };
+
+std::vector<double> rateWritesTo (const std::vector<sim::PropertyWrite>& writes, AudioObjectID object)
+{
+    std::vector<double> rates;
+    for (const auto& w : writes)
+        if (w.object == object && w.address.mSelector == kAudioDevicePropertyNominalSampleRate)
+            rates.push_back (*reinterpret_cast<const Float64*> (w.data.data()));
+    return rates;
+}
+} // namespace
+
+TEST_F (DeviceLinkTest, ChangesByAnotherProgramReachTheSinkUnderTheLock)
+{
+    simulation().attachTarvik();
+    RegisterDeviceCallBacks();
+    const auto plugged = events().size();
+
+    simulation().setMute (Side::input, 2, true);
+    ASSERT_TRUE (waitForEvents (plugged + 1));
+
+    // A volume change notifies 'vold' and 'volm': only 'volm' counts. One whose scalar
+    // cannot be read back counts for nothing; the mute after it marks the end.
+    simulation().setVolumeDb (Side::output, 1, -20.0f);
+    ASSERT_TRUE (waitForEvents (plugged + 2));
+    simulation().failProperty ({ kAudioDevicePropertyVolumeScalar, kAudioObjectPropertyScopeWildcard,
+                                 kAudioObjectPropertyElementWildcard }, kAudioHardwareUnspecifiedError);
+    simulation().setVolumeDb (Side::output, 1, -30.0f);
+    simulation().setMute (Side::output, 1, true);
+    ASSERT_TRUE (waitForEvents (plugged + 3));
+    pumpFor (50);
+
+    const auto seenNow = events();
+    ASSERT_EQ (seenNow.size(), plugged + 3);
+    for (size_t i = plugged; i < seenNow.size(); ++i)
+    {
+        EXPECT_EQ (seenNow[i].event, EventPropertyChanged);
+        EXPECT_EQ (seenNow[i].userData, &owner);
+        EXPECT_FALSE (seenNow[i].onMessageThread);
+        EXPECT_TRUE (seenNow[i].messageThreadLocked);
+    }
+}
+
+TEST_F (DeviceLinkTest, SelectorTableGivesOneEventPerWatchedAddress)
+{
+    simulation().attachTarvik();
+    const auto device = simulation().tarvikAudioObject (Side::input);
+
+    // One failure of the input data source read: used up only if the listener reads there.
+    sim::Fault sourceRead;
+    sourceRead.call = sim::Call::AudioObjectGetPropertyData;
+    sourceRead.address = { kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeInput, 0 };
+    sourceRead.times = 1;
+    simulation().injectFault (sourceRead);
+
+    const AudioObjectPropertyAddress changed[] {
+        { kAudioDevicePropertyMute, kAudioObjectPropertyScopeOutput, 2 },
+        { kAudioDevicePropertyPlayThru, kAudioObjectPropertyScopeGlobal, 0 },
+        { kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeOutput, 1 },
+        { kAudioDevicePropertyVolumeScalar, kAudioObjectPropertyScopeInput, 1 },
+        { kAudioDevicePropertyVolumeDecibels, kAudioObjectPropertyScopeInput, 1 },
+        { TarvikFourCC ("jack"), kAudioObjectPropertyScopeGlobal, 0 },
+    };
+
+    std::atomic<bool> done { false };
+    std::thread notifier ([&] {
+        EXPECT_EQ (myAudioObjectPropertyListenerProc (device, 6, changed, &mydeviceStruct), 0);
+        done = true;
+    });
+    pumpUntil ([&] { return done.load(); });
+    notifier.join();
+
+    EXPECT_EQ (eventKinds(), std::vector<VYR_CallbackEvent> (4, EventPropertyChanged));
+
+    UInt32 source = 0, size = sizeof (source);
+    EXPECT_EQ (AudioObjectGetPropertyData (device, &sourceRead.address, 0, nullptr, &size, &source), 0)
+        << "the listener read the input data source";
+}
+
+TEST_F (DeviceLinkTest, RateChangeOnOneSideIsFollowedByTheOther)
+{
+    sim::TarvikOptions two;
+    two.arrangement = sim::Arrangement::twoDevices;
+    simulation().attachTarvik (two);
+    RegisterDeviceCallBacks();
+    const auto in = gInAudioObjectID.load(), out = gOutAudioObjectID.load();
+    const auto plugged = events().size();
+
+    simulation().setNominalRate (Side::output, 32000.0);
+    // Reported twice: the change itself, then the follow-up write's own notification.
+    ASSERT_TRUE (waitForEvents (plugged + 2));
+    EXPECT_EQ (simulation().state().inRate, 32000.0);
+    EXPECT_EQ (rateWritesTo (ownWrites(), in), std::vector<double> { 32000.0 });
+
+    // A rate outside the list is followed but not reported; the mute marks the end.
+    const auto before = events().size();
+    simulation().setNominalRate (Side::input, 22050.0);
+    ASSERT_TRUE (pumpUntil ([&] { return simulation().state().outRate == 22050.0; }));
+    simulation().setMute (Side::input, 1, true);
+    ASSERT_TRUE (waitForEvents (before + 1));
+
+    // A rate that cannot be read is neither followed nor reported.
+    simulation().failProperty (rateAddress, kAudioHardwareUnspecifiedError, sim::Call::AudioObjectGetPropertyData);
+    simulation().setNominalRate (Side::output, 44100.0);
+    simulation().setMute (Side::input, 1, false);
+    ASSERT_TRUE (waitForEvents (before + 2));
+    pumpFor (50);
+
+    EXPECT_EQ (events().size(), before + 2);
+    EXPECT_EQ (rateWritesTo (ownWrites(), out), std::vector<double> { 22050.0 });
+    EXPECT_EQ (simulation().state().inRate, 22050.0);
+}
+
+TEST_F (DeviceLinkTest, WithdrawnOwnerHearsNothingMore)
+{
+    simulation().attachTarvik();
+    RegisterDeviceCallBacks();
+    const auto plugged = events().size();
+
+    // A change whose notification may already be waiting for the message thread.
+    simulation().setMute (Side::input, 1, true);
+    juce::Thread::sleep (50);
+    WithdrawDeviceUserData();
+
+    simulation().setMute (Side::output, 1, true);
+    simulation().sendPowerMessage (kIOMessageSystemWillSleep);
+    simulation().detachTarvik();
+    pumpFor (200);
+
+    EXPECT_EQ (events().size(), plugged);
+}
+} // namespace tarvik::test

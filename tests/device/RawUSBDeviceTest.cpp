@@ -1,0 +1,431 @@
+// The raw USB channel against the simulated TARVIK: what it prints, what reaches the
+// device's control pipe, and which device interfaces it leaves open.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <juce_core/juce_core.h>
+
+#include "device/RawUSBDevice.h"
+#include "platform/TarvikSimulation.h"
+#include "support/MessageLoop.h"
+
+using namespace tarvik::sim;
+using tarvik::test::pumpFor;
+using tarvik::test::pumpUntil;
+using Lines = std::vector<std::string>;
+
+namespace
+{
+constexpr IOReturn kNoDevice = static_cast<IOReturn> (0xE00002C0);
+
+const std::string removedLine = "Raw Device Removed called....";
+const std::string addedLine = "Raw Device Added called....";
+const std::string configureLine = "Unable to configure device: ffffffff";
+
+/** Sends everything written to stdout into a temporary file for as long as it lives. */
+class StdoutCapture final
+{
+public:
+    StdoutCapture()
+    {
+        std::fflush (stdout);
+        char pattern[] = "/tmp/rawusb-stdout-XXXXXX";
+        const int fd = mkstemp (pattern);
+        path = pattern;
+        savedStdout = dup (STDOUT_FILENO);
+        dup2 (fd, STDOUT_FILENO);
+        close (fd);
+    }
+
+    ~StdoutCapture()
+    {
+        std::fflush (stdout);
+        dup2 (savedStdout, STDOUT_FILENO);
+        close (savedStdout);
+
+        // Keep the lines (and any failure message written meanwhile) visible when a test fails.
+        if (::testing::Test::HasFailure())
+            for (const auto& line : allLines())
+                std::printf ("  stdout| %s\n", line.c_str());
+
+        std::remove (path.c_str());
+    }
+
+    /** The lines written since the previous call. */
+    Lines takeNew()
+    {
+        const auto all = allLines();
+        Lines fresh (all.begin() + static_cast<std::ptrdiff_t> (std::min (taken, all.size())), all.end());
+        taken = all.size();
+        return fresh;
+    }
+
+private:
+    Lines allLines() const
+    {
+        std::fflush (stdout);
+        std::ifstream in (path);
+        Lines lines;
+        for (std::string line; std::getline (in, line);)
+            lines.push_back (line);
+        return lines;
+    }
+
+    std::string path;
+    int savedStdout = -1;
+    size_t taken = 0;
+};
+
+/** The two lines of a matching device's arrival, with the simulation's ids. */
+Lines deviceLines (UInt16 release = kTarvikReleaseNumber)
+{
+    const auto upper = [] (int v) { return juce::String::toHexString (v).toUpperCase(); };
+    return {
+        ("device (vendor = " + upper (kMakerVendorId) + ", product = " + upper (kTarvikProductId)
+         + " , realse = " + upper (release) + ")").toStdString(),
+        ("Found device (vendor = " + juce::String (kMakerVendorId) + ", product = " + juce::String (kTarvikProductId)
+         + ", release = " + juce::String (release) + ")").toStdString()
+    };
+}
+
+Lines concat (std::initializer_list<Lines> parts)
+{
+    Lines all;
+    for (const auto& part : parts)
+        all.insert (all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<int> dataBytes (const std::vector<UsbTransfer>& transfers)
+{
+    std::vector<int> bytes;
+    for (const auto& t : transfers)
+        bytes.push_back (t.data.size() == 1 ? t.data[0] : -1);
+    return bytes;
+}
+
+/** Every transfer must be the loopback request with a one-byte data stage. */
+void expectLoopbackRequests (const std::vector<UsbTransfer>& transfers)
+{
+    for (const auto& t : transfers)
+    {
+        EXPECT_EQ (t.bmRequestType, 0x21);
+        EXPECT_EQ (t.bRequest, 0x01);
+        EXPECT_EQ (t.wValue, 0x2000);
+        EXPECT_EQ (t.wIndex, 0x0300);
+        EXPECT_EQ (t.wLength, 1);
+        EXPECT_EQ (t.data.size(), 1u);
+    }
+}
+
+class RawUSBDevice : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Simulation::get().reset();
+        gUSBdevice = nullptr;
+    }
+
+    void TearDown() override
+    {
+        // Give back whatever device the test left held, so tests sharing a process start clean.
+        CloseRawDevice();
+        sim.reset();
+    }
+
+    Simulation& sim = Simulation::get();
+    StdoutCapture out;
+};
+} // namespace
+
+TEST_F (RawUSBDevice, WithoutDeviceStartPrintsTheThreeCallbackLinesAndRequestsFailWithNoDevice)
+{
+    UsbDeviceSpec otherProduct;
+    otherProduct.productId = 0x0033;
+    sim.attachUsbDevice (otherProduct);
+
+    RegisterRawDeviceNotifications();
+
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine, removedLine, addedLine }))
+        << "the maker's device with another product id must not be handed to the arrival callback";
+    EXPECT_EQ (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+    EXPECT_EQ (sim.heldMasterPorts(), 0) << "the master port must be given back";
+
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+    EXPECT_TRUE (sim.usbTransfers().empty());
+    EXPECT_TRUE (out.takeNew().empty()) << "a request without a device prints nothing";
+}
+
+TEST_F (RawUSBDevice, AttachedDeviceIsOpenedAtStartAndSwitchesLoopbackBothWays)
+{
+    sim.attachTarvik();
+    RegisterRawDeviceNotifications();
+
+    EXPECT_EQ (out.takeNew(), concat ({ { removedLine, removedLine, addedLine }, deviceLines() }));
+    ASSERT_NE (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1) << "only the held device interface may stay alive";
+
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+    EXPECT_EQ (dataBytes (sim.usbTransfers()), (std::vector<int> { 0x55, 0xAA, 0x03 }));
+    EXPECT_EQ (sim.loopback(), 1);
+
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (0), kIOReturnSuccess);
+    EXPECT_EQ (dataBytes (sim.usbTransfers()), (std::vector<int> { 0x55, 0xAA, 0x03, 0x55, 0xAA, 0x02 }));
+    EXPECT_EQ (sim.loopback(), 0);
+
+    const auto transfers = sim.usbTransfers();
+    expectLoopbackRequests (transfers);
+    for (const auto& t : transfers)
+        EXPECT_TRUE (t.toTarvik);
+
+    EXPECT_TRUE (out.takeNew().empty()) << "successful requests print nothing";
+    ASSERT_NE (gUSBdevice, nullptr) << "the device stays open for the next switch";
+
+    CloseRawDevice();
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine }));
+    EXPECT_EQ (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+    EXPECT_EQ (sim.usbTransfers().size(), 6u);
+}
+
+TEST_F (RawUSBDevice, FailedRequestStopsTheSequenceReportsItsStatusAndForgetsTheDevice)
+{
+    sim.attachTarvik();
+    RegisterRawDeviceNotifications();
+    out.takeNew();
+    ASSERT_NE (gUSBdevice, nullptr);
+
+    sim.failDeviceRequest (2, static_cast<IOReturn> (0xE000404F));
+
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), static_cast<IOReturn> (0xE000404F));
+    EXPECT_EQ (dataBytes (sim.usbTransfers()), (std::vector<int> { 0x55, 0xAA })) << "the third request must not be sent";
+    EXPECT_EQ (out.takeNew(), (Lines { "WriteToDevice reset returned err 0xe000404f",
+                                       "Unable to send to device: e000404f" }));
+    EXPECT_EQ (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0) << "the failed device must be closed and released";
+    EXPECT_EQ (sim.loopback(), -1);
+
+    const auto before = sim.usbTransfers().size();
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+    EXPECT_EQ (sim.usbTransfers().size(), before);
+    EXPECT_TRUE (out.takeNew().empty());
+}
+
+TEST_F (RawUSBDevice, OnlyTheTarvikReachesTheCallbacksAndDetachAttachReopensIt)
+{
+    RegisterRawDeviceNotifications();
+    out.takeNew();
+
+    UsbDeviceSpec otherProduct;
+    otherProduct.productId = 0x0033;
+    const int other = sim.attachUsbDevice (otherProduct);
+    UsbDeviceSpec otherMaker;
+    otherMaker.vendorId = 0x1234;
+    sim.attachUsbDevice (otherMaker);
+    pumpFor (200);
+    sim.detachUsbDevice (other);
+    pumpFor (200);
+    EXPECT_TRUE (out.takeNew().empty()) << "devices with other ids must be filtered by the matching";
+
+    sim.attachTarvik();
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice != nullptr; }, 3000));
+    EXPECT_EQ (out.takeNew(), concat ({ { addedLine }, deviceLines() }));
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+
+    sim.detachTarvik();
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice == nullptr; }, 3000));
+    pumpFor (100);
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine })) << "a detach prints its line once";
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+
+    sim.attachTarvik();
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice != nullptr; }, 3000));
+    EXPECT_EQ (out.takeNew(), concat ({ { addedLine }, deviceLines() }));
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (0), kIOReturnSuccess);
+    EXPECT_EQ (dataBytes (sim.usbTransfers()), (std::vector<int> { 0x55, 0xAA, 0x03, 0x55, 0xAA, 0x02 }));
+    EXPECT_EQ (sim.loopback(), 0);
+
+    // A terminated object that cannot be released is reported; the device is still forgotten.
+    Fault busy;
+    busy.call = Call::IOObjectRelease;
+    busy.status = static_cast<IOReturn> (0xE00002D5);
+    sim.injectFault (busy);
+    sim.detachTarvik();
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice == nullptr; }, 3000));
+    pumpFor (100);
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine, "Couldn’t release raw device object: e00002d5" }));
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+}
+
+TEST_F (RawUSBDevice, ConfigurationFailuresPrintTheirLinesAndLeaveNoDeviceOpen)
+{
+    RegisterRawDeviceNotifications();
+    out.takeNew();
+
+    // Each case arrives as a hot-plugged matching device, is refused and then unplugged again.
+    const auto arriveAndRefuse = [&] (const UsbDeviceSpec& spec, const Lines& errorLines) {
+        const int id = sim.attachUsbDevice (spec);
+        const auto expected = concat ({ { addedLine }, deviceLines(), errorLines });
+        ASSERT_TRUE (pumpUntil ([&] { return out.takeNew() == expected; }, 3000))
+            << "expected the refusal lines for this device";
+        EXPECT_EQ (gUSBdevice, nullptr);
+        EXPECT_EQ (sim.liveUsbInterfaces(), 0) << "a refused device must be closed and released";
+        sim.clearFaults();
+        sim.detachUsbDevice (id);
+        ASSERT_TRUE (pumpUntil ([&] { return out.takeNew() == Lines { removedLine }; }, 3000));
+    };
+
+    UsbDeviceSpec noConfigurations;
+    noConfigurations.numberOfConfigurations = 0;
+    arriveAndRefuse (noConfigurations, { configureLine });
+
+    Fault unreadable;
+    unreadable.call = Call::GetConfigurationDescriptorPtr;
+    unreadable.status = static_cast<IOReturn> (0xE00002BC);
+    sim.injectFault (unreadable);
+    arriveAndRefuse (UsbDeviceSpec {},
+                     { "Couldn’t get configuration descriptor for index 0 (err = e00002bc)", configureLine });
+
+    // The value set is the descriptor's own bConfigurationValue.
+    UsbDeviceSpec configurationSeven;
+    configurationSeven.configurationValue = 7;
+    Fault refused;
+    refused.call = Call::SetConfiguration;
+    refused.status = static_cast<IOReturn> (0xE00002C2);
+    sim.injectFault (refused);
+    arriveAndRefuse (configurationSeven,
+                     { "Couldn’t set configuration to value 7 (err = e00002c2)", configureLine });
+
+    sim.attachUsbDevice (configurationSeven);
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice != nullptr; }, 3000));
+    EXPECT_EQ (out.takeNew(), concat ({ { addedLine }, deviceLines() }));
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1);
+}
+
+TEST_F (RawUSBDevice, SecondMatchingDeviceReplacesTheHeldOneWithoutLeakingIt)
+{
+    sim.attachTarvik();
+    RegisterRawDeviceNotifications();
+    out.takeNew();
+    auto* const first = gUSBdevice;
+    ASSERT_NE (first, nullptr);
+
+    sim.attachUsbDevice (UsbDeviceSpec {});
+    ASSERT_TRUE (pumpUntil ([&] { return gUSBdevice != first && gUSBdevice != nullptr; }, 3000));
+    EXPECT_EQ (out.takeNew(), concat ({ { addedLine }, deviceLines() }));
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1) << "the device held before must be closed and released";
+
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+    const auto transfers = sim.usbTransfers();
+    ASSERT_EQ (transfers.size(), 3u);
+    for (const auto& t : transfers)
+        EXPECT_FALSE (t.toTarvik) << "requests go to the newest device";
+}
+
+TEST_F (RawUSBDevice, NoMasterPortRegistersNothing)
+{
+    Fault noPort;
+    noPort.call = Call::IOMasterPort;
+    noPort.status = static_cast<IOReturn> (0xE00002BD);
+    sim.injectFault (noPort);
+    sim.attachTarvik();
+
+    RegisterRawDeviceNotifications();
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine, "ERR: Couldn’t create a master I/O Kit port(e00002bd)" }));
+    EXPECT_EQ (gUSBdevice, nullptr) << "the attached device must stay unopened";
+
+    sim.clearFaults();
+    sim.detachTarvik();
+    sim.attachTarvik();
+    pumpFor (200);
+    EXPECT_TRUE (out.takeNew().empty()) << "no notification may be registered";
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+}
+
+TEST_F (RawUSBDevice, NoMatchingDictionaryGivesTheMasterPortBack)
+{
+    Fault noDictionary;
+    noDictionary.call = Call::IOServiceMatching;
+    sim.injectFault (noDictionary);
+    sim.attachTarvik();
+
+    RegisterRawDeviceNotifications();
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine, "Couldn’t create a USB matching dictionary" }));
+    EXPECT_EQ (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.heldMasterPorts(), 0);
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+}
+
+/** A failure of one service's plug-in, device interface or open: its lines, then the next service. */
+struct ServiceFailure
+{
+    const char* name;
+    Call call;
+    IOReturn status;
+    Lines lines;
+    bool reachesDeviceLines;
+};
+
+// Keeps the generated test names readable and stable.
+void PrintTo (const ServiceFailure& failure, std::ostream* os)
+{
+    *os << failure.name;
+}
+
+class RawUSBServiceFailure : public RawUSBDevice, public ::testing::WithParamInterface<ServiceFailure>
+{
+};
+
+TEST_P (RawUSBServiceFailure, PrintsItsLineAndSkipsOnlyThatService)
+{
+    const auto& failure = GetParam();
+
+    // Two matching devices present at start: the first fails, the second must still be taken.
+    sim.attachUsbDevice (UsbDeviceSpec {});
+    sim.attachUsbDevice (UsbDeviceSpec {});
+    Fault once;
+    once.call = failure.call;
+    once.status = failure.status;
+    once.times = 1;
+    sim.injectFault (once);
+
+    RegisterRawDeviceNotifications();
+
+    const auto firstLines = failure.reachesDeviceLines ? concat ({ deviceLines(), failure.lines }) : failure.lines;
+    EXPECT_EQ (out.takeNew(), concat ({ { removedLine, removedLine, addedLine }, firstLines, deviceLines() }));
+    ASSERT_NE (gUSBdevice, nullptr) << "the second service must still be opened";
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1) << "the failed service must leave nothing alive";
+    EXPECT_EQ (sim.heldServiceReferences(), 0) << "every service taken from the iterator must be released";
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+
+    CloseRawDevice();
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine }));
+    EXPECT_EQ (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+}
+
+std::string failureName (const ::testing::TestParamInfo<ServiceFailure>& param)
+{
+    return param.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P (
+    Failures, RawUSBServiceFailure,
+    ::testing::Values (
+        ServiceFailure { "PlugIn", Call::IOCreatePlugInInterfaceForService, static_cast<IOReturn> (0xE00002BE),
+                         { "Unable to create a plug-in (e00002be)" }, false },
+        ServiceFailure { "DeviceInterface", Call::QueryInterface, static_cast<IOReturn> (0x80000004),
+                         { "Couldn’t create a device interface (80000004)" }, false },
+        ServiceFailure { "Open", Call::USBDeviceOpen, static_cast<IOReturn> (0xE00002C5),
+                         { "Unable to open device: e00002c5" }, true }),
+    failureName);
