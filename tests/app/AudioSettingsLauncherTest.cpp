@@ -1,0 +1,89 @@
+// The desktop audio settings launch: which tool is chosen, and that the panel never waits
+// for it to end. Fake tools in a folder of the test's own stand in for the real ones.
+#include <gtest/gtest.h>
+#include <juce_core/juce_core.h>
+
+#include "app/AudioSettingsLauncher.h"
+#include "support/MessageLoop.h"
+
+using tarvik::test::pumpUntil;
+
+namespace
+{
+class AudioSettingsLaunch : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                     .getNonexistentChildFile ("tarvik-audio-settings", "", false);
+        ASSERT_TRUE (folder.createDirectory().wasOk());
+    }
+
+    void TearDown() override
+    {
+        folder.getChildFile ("go").create();
+        folder.deleteRecursively();
+    }
+
+    /** A fake tool that records how it was called, then waits for "go" before it ends. */
+    void makeTool (const juce::String& name, bool executable = true)
+    {
+        const auto tool = folder.getChildFile (name);
+        ASSERT_TRUE (tool.replaceWithText ("#!/bin/sh\n"
+                                           "here=$(dirname \"$0\")\n"
+                                           "echo \"$(basename \"$0\") $*\" > \"$here/started.tmp\"\n"
+                                           "mv \"$here/started.tmp\" \"$here/started\"\n"
+                                           "while [ ! -e \"$here/go\" ]; do sleep 0.05; done\n"
+                                           "touch \"$here/ended\"\n",
+                                           false, false, "\n"));
+        ASSERT_TRUE (tool.setExecutePermission (executable));
+    }
+
+    juce::String startedAs()
+    {
+        const auto started = folder.getChildFile ("started");
+        EXPECT_TRUE (pumpUntil ([&] { return started.existsAsFile(); })) << "the tool never ran";
+        return started.loadFileAsString().trim();
+    }
+
+    juce::File folder;
+};
+} // namespace
+
+TEST_F (AudioSettingsLaunch, NoToolOnThePathIsAFailureNotACrash)
+{
+    EXPECT_FALSE (launchDesktopAudioSettings (folder.getFullPathName()));
+    EXPECT_FALSE (launchDesktopAudioSettings ({}));
+
+    // Present but not executable, or reachable only through a relative entry: not a tool.
+    makeTool ("pavucontrol", false);
+    EXPECT_FALSE (launchDesktopAudioSettings (folder.getFullPathName()));
+    EXPECT_FALSE (launchDesktopAudioSettings (":."));
+    EXPECT_FALSE (folder.getChildFile ("started").exists());
+
+    EXPECT_FALSE (startDetachedProgram (folder.getChildFile ("missing"), {}));
+}
+
+TEST_F (AudioSettingsLaunch, TheMixerComesFirstAndRunsOnWithoutThePanelWaiting)
+{
+    makeTool ("gnome-control-center");
+    makeTool ("pavucontrol");
+    const auto path = "/nonexistent-folder:" + folder.getFullPathName();
+
+    // Returns while the tool is still waiting for "go".
+    EXPECT_TRUE (launchDesktopAudioSettings (path));
+    EXPECT_EQ (startedAs(), "pavucontrol");
+    EXPECT_FALSE (folder.getChildFile ("ended").exists());
+
+    folder.getChildFile ("go").create();
+    EXPECT_TRUE (pumpUntil ([&] { return folder.getChildFile ("ended").exists(); }));
+}
+
+TEST_F (AudioSettingsLaunch, WithoutTheMixerTheDesktopSoundSettingsOpen)
+{
+    makeTool ("gnome-control-center");
+    folder.getChildFile ("go").create();
+    EXPECT_TRUE (launchDesktopAudioSettings (folder.getFullPathName()));
+    EXPECT_EQ (startedAs(), "gnome-control-center sound");
+}

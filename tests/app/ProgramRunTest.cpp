@@ -1,0 +1,183 @@
+// Runs of the real program on this test's display, each in a home of its own:
+// command line, remembered window position, hand-over from later launches, quitting.
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include "ProgramRunner.h"
+#include "support/MessageLoop.h"
+
+using namespace tarvik::test;
+
+namespace
+{
+constexpr int startTimeout = 20000;
+constexpr int exitTimeout = 10000;
+const juce::String title ("Tarvik Panel v1.2.0.0");
+
+juce::String storedValue (const ProgramHome& home, const juce::String& key)
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Tarvik Panel";
+    options.filenameSuffix = ".settings";
+    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
+    juce::PropertiesFile file (options);
+    return file.containsKey (key) ? file.getValue (key) : juce::String ("<missing>");
+}
+
+void storeValue (const ProgramHome& home, const juce::String& key, const juce::String& value)
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Tarvik Panel";
+    options.filenameSuffix = ".settings";
+    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
+    juce::PropertiesFile file (options);
+    file.setValue (key, value);
+    ASSERT_TRUE (file.save());
+}
+
+/** The face of the default window, centred on the main display: its top-left corner. */
+juce::Point<int> defaultCentredPosition (int menuBarHeight)
+{
+    const auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
+    return area.getCentre() - juce::Point<int> (316 / 2, (405 + menuBarHeight) / 2);
+}
+
+juce::Point<int> parsePosition (const juce::String& posLine)
+{
+    const auto tokens = juce::StringArray::fromTokens (posLine.fromFirstOccurrenceOf ("POS: ", false, false), " ", "");
+    return { tokens[0].getIntValue(), tokens[1].getIntValue() };
+}
+
+/** A later launch: it must hand its command line over and end promptly, with success. */
+void laterLaunch (const ProgramHome& home, const juce::StringArray& arguments)
+{
+    ProgramRun later (home, arguments);
+    ASSERT_TRUE (later.waitForExit (exitTimeout)) << "a later launch with '" << arguments.joinIntoString (" ") << "' kept running";
+    EXPECT_EQ (later.exitCode, 0);
+    EXPECT_FALSE (later.standardError().contains ("POS: ")) << "a later launch built a window";
+}
+
+constexpr int barHeight = 24;
+} // namespace
+
+TEST (Program, ShutdownAtFirstLaunchEndsBeforeAnyWindowOrSettings)
+{
+    ProgramHome home;
+    ProgramRun run (home, { "/ShutDown" });
+    ASSERT_TRUE (run.waitForExit (exitTimeout));
+    EXPECT_EQ (run.exitCode, 0);
+    EXPECT_FALSE (run.standardError().contains ("POS: "));
+    EXPECT_FALSE (run.standardError().contains ("gross"));
+    EXPECT_FALSE (home.settingsFile().getParentDirectory().exists()) << "the settings folder was created";
+}
+
+TEST (Program, FirstRunOpensCentredWritesNothingAndTheNextStartRestoresTheWindow)
+{
+    ProgramHome home;
+    juce::Point<int> firstPosition;
+
+    {
+        ProgramRun run (home, {});
+        const auto pos = run.waitForErrorLine ("POS: ", startTimeout);
+        ASSERT_TRUE (pos.isNotEmpty()) << run.standardError();
+        firstPosition = parsePosition (pos);
+        EXPECT_EQ (firstPosition, defaultCentredPosition (barHeight));
+        EXPECT_TRUE (run.standardError().contains ("POS: Korr: "));
+
+        // Longer than the save delay: still nothing written.
+        pumpFor (3500);
+        EXPECT_FALSE (home.settingsFile().exists()) << "a first run wrote settings at start";
+
+        laterLaunch (home, { "/shutdown" });
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << "a later /shutdown did not end the panel";
+        EXPECT_EQ (run.exitCode, 0);
+    }
+
+    const auto stored = storedValue (home, "WindowPosition");
+    EXPECT_TRUE (stored.startsWith (juce::String (firstPosition.x) + " " + juce::String (firstPosition.y) + " 316 "
+                                    + juce::String (405 + barHeight)))
+        << stored;
+
+    // A stored position elsewhere is restored exactly (no edge dragged, nothing re-centred).
+    storeValue (home, "WindowPosition", "100 120 226 314");
+    {
+        ProgramRun run (home, {});
+        const auto pos = run.waitForErrorLine ("POS: ", startTimeout);
+        EXPECT_EQ (parsePosition (pos), juce::Point<int> (100, 120));
+
+        // The close button ends the application and stores the window.
+        ASSERT_TRUE (pumpUntil ([] { return requestWindowClose (title); }, 5000));
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << "closing the window did not end the application";
+        EXPECT_EQ (run.exitCode, 0);
+    }
+    EXPECT_TRUE (storedValue (home, "WindowPosition").startsWith ("100 120 226 314"));
+}
+
+TEST (Program, DefaultsAtStartIgnoreTheStoredWindowUntilTheWayOut)
+{
+    ProgramHome home;
+    storeValue (home, "WindowPosition", "100 120 316 429");
+
+    ProgramRun run (home, { "/DeFaults" });
+    ASSERT_TRUE (run.waitForErrorLine ("gross", startTimeout).isNotEmpty());
+
+    // Emptied at start and saved after the delay; no position is reported on a reset.
+    EXPECT_TRUE (pumpUntil ([&] { return storedValue (home, "WindowPosition").isEmpty(); }, 8000))
+        << storedValue (home, "WindowPosition");
+    EXPECT_FALSE (run.standardError().contains ("POS: "));
+
+    laterLaunch (home, { "/shutdown" });
+    ASSERT_TRUE (run.waitForExit (exitTimeout));
+
+    const auto centre = defaultCentredPosition (barHeight);
+    EXPECT_TRUE (storedValue (home, "WindowPosition")
+                     .startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
+        << storedValue (home, "WindowPosition");
+}
+
+TEST (Program, OptionsMustBeTheWholeParameterString)
+{
+    for (auto arguments : { juce::StringArray { "/default", "x" }, juce::StringArray { "/default " } })
+    {
+        SCOPED_TRACE (arguments.joinIntoString ("|"));
+        ProgramHome home;
+        storeValue (home, "WindowPosition", "100 120 316 429");
+
+        ProgramRun run (home, arguments);
+        const auto pos = run.waitForErrorLine ("POS: ", startTimeout);
+        ASSERT_TRUE (pos.isNotEmpty()) << "treated as a reset";
+        EXPECT_EQ (parsePosition (pos), juce::Point<int> (100, 120));
+
+        laterLaunch (home, { "/shutdown" });
+        ASSERT_TRUE (run.waitForExit (exitTimeout));
+    }
+}
+
+TEST (Program, LaterLaunchesHandTheirCommandLineToTheRunningPanel)
+{
+    ProgramHome home;
+    storeValue (home, "WindowPosition", "100 120 316 429");
+
+    ProgramRun run (home, {});
+    ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty());
+
+    // Anything else only brings the panel forward.
+    laterLaunch (home, { "--hello" });
+    pumpFor (300);
+    EXPECT_TRUE (run.isRunning());
+
+    // "/default" re-centres the running window at the default size; the panel keeps running.
+    laterLaunch (home, { "/default" });
+    pumpFor (300);
+    EXPECT_TRUE (run.isRunning());
+
+    // "/shutdown" ends it, storing the window as it is now.
+    laterLaunch (home, { "/SHUTDOWN" });
+    ASSERT_TRUE (run.waitForExit (exitTimeout));
+    EXPECT_EQ (run.exitCode, 0);
+
+    const auto centre = defaultCentredPosition (barHeight);
+    EXPECT_TRUE (storedValue (home, "WindowPosition")
+                     .startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
+        << storedValue (home, "WindowPosition");
+}

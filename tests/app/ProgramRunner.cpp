@@ -1,0 +1,236 @@
+#include "ProgramRunner.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <vector>
+
+#include "support/MessageLoop.h"
+
+namespace tarvik::test
+{
+namespace
+{
+/** JUCE looks up the window-manager atoms only if they exist when it starts, and a bare
+    X server without a window manager has none; a connection of ours keeps them existing.
+*/
+void ensureWindowManagerAtoms()
+{
+    static Display* keeper = [] {
+        Display* d = XOpenDisplay (nullptr);
+        if (d != nullptr)
+        {
+            for (auto* name : { "WM_PROTOCOLS", "WM_DELETE_WINDOW", "WM_TAKE_FOCUS", "WM_STATE" })
+                XInternAtom (d, name, False);
+            XSync (d, False);
+        }
+        return d;
+    }();
+    juce::ignoreUnused (keeper);
+}
+} // namespace
+
+ProgramHome::ProgramHome()
+{
+    ensureWindowManagerAtoms();
+    root = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("tarvik-program-home-" + juce::Uuid().toString());
+    root.getChildFile (".config").createDirectory();
+    root.getChildFile ("runtime").createDirectory();
+    ::chmod (root.getChildFile ("runtime").getFullPathName().toRawUTF8(), 0700);
+}
+
+ProgramHome::~ProgramHome() { root.deleteRecursively(); }
+
+juce::File ProgramHome::settingsFile() const
+{
+    return root.getChildFile (".config/Tarvik Panel/Tarvik Panel.settings");
+}
+
+juce::StringPairArray ProgramHome::environment() const
+{
+    juce::StringPairArray env;
+    env.set ("HOME", root.getFullPathName());
+    env.set ("XDG_CONFIG_HOME", root.getChildFile (".config").getFullPathName());
+    env.set ("XDG_RUNTIME_DIR", root.getChildFile ("runtime").getFullPathName());
+    env.set ("DISPLAY", juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}));
+    env.set ("PATH", juce::SystemStats::getEnvironmentVariable ("PATH", "/usr/bin:/bin"));
+    env.set ("TARVIK_SIM_ATTACHED", "1");
+
+    for (auto* name : { "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS" })
+        if (auto value = juce::SystemStats::getEnvironmentVariable (name, {}); value.isNotEmpty())
+            env.set (name, value);
+
+    return env;
+}
+
+ProgramRun::ProgramRun (const ProgramHome& home, const juce::StringArray& arguments)
+{
+    outFile = home.root.getNonexistentChildFile ("stdout", ".txt", false);
+    errFile = home.root.getNonexistentChildFile ("stderr", ".txt", false);
+
+    // Everything the child needs is made before fork: after it only exec-safe calls run.
+    std::vector<std::string> argStrings { TARVIK_PANEL_PROGRAM };
+    for (auto& a : arguments)
+        argStrings.push_back (a.toStdString());
+
+    std::vector<std::string> envStrings;
+    const auto env = home.environment();
+    for (auto& key : env.getAllKeys())
+        envStrings.push_back ((key + "=" + env[key]).toStdString());
+
+    std::vector<char*> argv, envp;
+    for (auto& s : argStrings)
+        argv.push_back (s.data());
+    argv.push_back (nullptr);
+    for (auto& s : envStrings)
+        envp.push_back (s.data());
+    envp.push_back (nullptr);
+
+    const auto outPath = outFile.getFullPathName().toStdString();
+    const auto errPath = errFile.getFullPathName().toStdString();
+
+    pid = ::fork();
+
+    if (pid == 0)
+    {
+        const int out = ::open (outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open (errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2 (out, STDOUT_FILENO);
+        ::dup2 (err, STDERR_FILENO);
+        ::execve (argv[0], argv.data(), envp.data());
+        ::_exit (127);
+    }
+}
+
+ProgramRun::~ProgramRun()
+{
+    if (isRunning())
+    {
+        ::kill (pid, SIGKILL);
+        ::waitpid (pid, nullptr, 0);
+    }
+}
+
+bool ProgramRun::isRunning()
+{
+    if (pid <= 0 || exitCode >= 0)
+        return false;
+
+    int status = 0;
+
+    if (::waitpid (pid, &status, WNOHANG) == pid)
+    {
+        exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+        return false;
+    }
+
+    return true;
+}
+
+bool ProgramRun::waitForExit (int timeoutMilliseconds)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMilliseconds;
+
+    while (isRunning())
+    {
+        if (juce::Time::getMillisecondCounter() > deadline)
+            return false;
+
+        juce::Thread::sleep (10);
+    }
+
+    return true;
+}
+
+juce::String ProgramRun::waitForErrorLine (const juce::String& prefix, int timeoutMilliseconds) const
+{
+    juce::String found;
+    pumpUntil ([&] {
+        for (auto& line : juce::StringArray::fromLines (standardError()))
+            if (line.startsWith (prefix))
+            {
+                found = line;
+                return true;
+            }
+        return false;
+    }, timeoutMilliseconds);
+    return found;
+}
+
+namespace
+{
+juce::String windowTitle (Display* display, Window window)
+{
+    // JUCE writes WM_NAME as UTF8_STRING, which XFetchName does not return.
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    juce::String title;
+
+    if (XGetWindowProperty (display, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType,
+                            &type, &format, &count, &after, &data) == Success
+        && data != nullptr && format == 8)
+        title = juce::String::fromUTF8 (reinterpret_cast<const char*> (data), (int) count);
+
+    if (data != nullptr)
+        XFree (data);
+
+    return title;
+}
+
+Window findWindow (Display* display, Window from, const juce::String& title)
+{
+    if (windowTitle (display, from) == title)
+        return from;
+
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    Window found = 0;
+
+    if (XQueryTree (display, from, &root, &parent, &children, &count))
+    {
+        for (unsigned int i = 0; i < count && found == 0; ++i)
+            found = findWindow (display, children[i], title);
+
+        if (children != nullptr)
+            XFree (children);
+    }
+
+    return found;
+}
+} // namespace
+
+bool requestWindowClose (const juce::String& title)
+{
+    Display* display = XOpenDisplay (nullptr);
+
+    if (display == nullptr)
+        return false;
+
+    const Window window = findWindow (display, DefaultRootWindow (display), title);
+
+    if (window != 0)
+    {
+        XEvent event {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom (display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = (long) XInternAtom (display, "WM_DELETE_WINDOW", False);
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent (display, window, False, NoEventMask, &event);
+        XFlush (display);
+    }
+
+    XCloseDisplay (display);
+    return window != 0;
+}
+} // namespace tarvik::test
