@@ -1,5 +1,6 @@
 #include "app/AboutWindow.h"
 
+#include "app/HiddenDialogWindow.h"
 #include "resources/VYRBIN.h"
 
 const char* const AboutWindow::makerWebAddress = "http://www.vyr-zelvatek.example";
@@ -132,5 +133,6 @@ std::unique_ptr<juce::DialogWindow> createAboutDialogWindow (juce::DialogWindow:
     window->setContentComponentSize (contentWidth, contentHeight);
     window->centreAroundComponent (options.componentToCentreAround, window->getWidth(), window->getHeight());
 
+    keepNativeWindowHidden (*window);
     return window;
 }

@@ -1,5 +1,6 @@
 #include "app/PWLoopbackDialog.h"
 
+#include "app/HiddenDialogWindow.h"
 #include <cstdio>
 #include <limits>
 
@@ -236,5 +237,6 @@ std::unique_ptr<juce::DialogWindow> createLoopbackDialogWindow (juce::DialogWind
     window->getConstrainer()->setFixedAspectRatio ((double) quotient ((float) smallArt.getWidth(), (float) smallArt.getHeight()));
     window->setBounds (window->getX(), window->getY(), largeArt.getWidth(), largeArt.getHeight());
 
+    keepNativeWindowHidden (*window);
     return window;
 }

@@ -8,6 +8,7 @@
 #include "app/DialogInput.h"
 #include "resources/VYRBIN.h"
 #include "support/MessageLoop.h"
+#include "support/NativeWindow.h"
 
 using tarvik::test::pumpUntil;
 
@@ -118,6 +119,7 @@ TEST (AboutDialogWindow, ModalLoopEndsWithZeroOnlyFromTheCloseSpot)
     ASSERT_NE (window, nullptr);
     EXPECT_EQ (window->getName(), "About Tarvik");
     EXPECT_FALSE (window->isVisible());
+    EXPECT_FALSE (tarvik::test::isNativeWindowMapped (*window)) << "an empty frame stands on the screen";
     EXPECT_FALSE (window->isResizable());
     EXPECT_TRUE (window->isUsingNativeTitleBar());
     EXPECT_EQ (window->getContentComponent(), about);

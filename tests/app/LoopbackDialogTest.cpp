@@ -8,6 +8,7 @@
 #include "app/DialogInput.h"
 #include "app/PWLoopbackDialog.h"
 #include "support/MessageLoop.h"
+#include "support/NativeWindow.h"
 
 using tarvik::test::pumpUntil;
 
@@ -195,6 +196,7 @@ TEST (LoopbackDialogWindow, MadeHiddenAtTheLargeSizeAndResizableBetweenTheArtSiz
     ASSERT_NE (window, nullptr);
     EXPECT_EQ (window->getName(), "PatchWEAVE Loopback");
     EXPECT_FALSE (window->isVisible());
+    EXPECT_FALSE (tarvik::test::isNativeWindowMapped (*window)) << "an empty frame stands on the screen";
     EXPECT_EQ (window->getContentComponent(), dialog);
     EXPECT_TRUE (window->isUsingNativeTitleBar());
     EXPECT_TRUE (window->isResizable());
