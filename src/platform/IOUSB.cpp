@@ -1,4 +1,5 @@
 #include <cstring>
+#include <type_traits>
 
 #include "platform/detail/World.h"
 
@@ -41,6 +42,11 @@ bool sameUuid (const CFUUIDBytes& a, CFUUIDRef b)
     return std::memcmp (&a, &bytes, sizeof (bytes)) == 0;
 }
 
+void logDeviceEvent (World& w, const InterfaceState& state, tarvik::sim::UsbDeviceEvent::Kind kind)
+{
+    w.usbDeviceEvents.push_back ({ kind, state.service->simId, state.service->isTarvik, state.open });
+}
+
 template <typename Instance>
 ULONG release (void* self)
 {
@@ -50,6 +56,8 @@ ULONG release (void* self)
     {
         auto& w = world();
         const std::lock_guard<std::mutex> guard (w.lock);
+        if constexpr (std::is_same_v<Instance, DeviceInstance>)
+            logDeviceEvent (w, *instance->state, tarvik::sim::UsbDeviceEvent::Kind::released);
         if (instance->state->open && instance->state->service->openedBy == self)
             instance->state->service->openedBy = nullptr;
         --w.liveUsbInterfaces;
@@ -80,6 +88,7 @@ IOReturn deviceOpen (void* self)
     if (state.service->openedBy != nullptr && state.service->openedBy != self)
         return kIOReturnExclusiveAccess;
     state.service->openedBy = self;
+    logDeviceEvent (w, state, tarvik::sim::UsbDeviceEvent::Kind::opened);
     state.open = true;
     return kIOReturnSuccess;
 }
@@ -95,6 +104,7 @@ IOReturn deviceClose (void* self)
     if (! state.open)
         return kIOReturnNotOpen;
     state.open = false;
+    logDeviceEvent (w, state, tarvik::sim::UsbDeviceEvent::Kind::closed);
     if (state.service->openedBy == self)
         state.service->openedBy = nullptr;
     return kIOReturnSuccess;

@@ -371,6 +371,13 @@ std::vector<UsbTransfer> Simulation::usbTransfers() const
     return w.transfers;
 }
 
+std::vector<UsbDeviceEvent> Simulation::usbDeviceEvents() const
+{
+    auto& w = world();
+    const std::lock_guard<std::mutex> guard (w.lock);
+    return w.usbDeviceEvents;
+}
+
 int Simulation::deviceListReads() const
 {
     auto& w = world();

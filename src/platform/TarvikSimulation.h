@@ -112,6 +112,22 @@ struct UsbTransfer
     bool toTarvik = false;
 };
 
+/** A successful USBDeviceOpen or USBDeviceClose on a device interface, or its last Release. */
+struct UsbDeviceEvent
+{
+    enum class Kind
+    {
+        opened,
+        closed,
+        released
+    };
+
+    Kind kind = Kind::opened;
+    int device = 0;        ///< the USB device (attachUsbDevice's id; the interface has its own)
+    bool toTarvik = false;
+    bool wasOpen = false;  ///< for released: the interface was still open when let go
+};
+
 class Simulation final
 {
 public:
@@ -170,6 +186,8 @@ public:
     int loopback() const;
     std::vector<PropertyWrite> propertyWrites() const;
     std::vector<UsbTransfer> usbTransfers() const;
+    /** Opens, closes and releases of USB device interfaces, in order. */
+    std::vector<UsbDeviceEvent> usbDeviceEvents() const;
     int deviceListReads() const;
 
     // ---- Ownership checks -------------------------------------------------------------------

@@ -208,6 +208,7 @@ void World::clear()
     hardware = {};
     propertyWrites.clear();
     transfers.clear();
+    usbDeviceEvents.clear();
 }
 
 UInt64 generation() { return currentGeneration.load(); }

@@ -147,6 +147,7 @@ struct World
 
     std::vector<sim::PropertyWrite> propertyWrites;
     std::vector<sim::UsbTransfer> transfers;
+    std::vector<sim::UsbDeviceEvent> usbDeviceEvents;
 
     // Helpers, all called with the lock held.
     io_object_t handOut (const std::shared_ptr<KernelObject>& object);
