@@ -29,6 +29,18 @@ const std::string addedLine = "Raw Device Added called....";
 const std::string configureLine = "Unable to configure device: ffffffff";
 
 /** Sends everything written to stdout into a temporary file for as long as it lives. */
+/** The interface let go last was closed before it was released, not dropped while open. */
+bool lastReleaseFollowedAClose (const Simulation& simulation)
+{
+    const auto events = simulation.usbDeviceEvents();
+    for (auto e = events.rbegin(); e != events.rend(); ++e)
+        if (e->kind == UsbDeviceEvent::Kind::released)
+            return ! e->wasOpen
+                   && std::any_of (std::next (e), events.rend(),
+                                   [] (const UsbDeviceEvent& before) { return before.kind == UsbDeviceEvent::Kind::closed; });
+    return false;
+}
+
 class StdoutCapture final
 {
 public:
@@ -212,6 +224,7 @@ TEST_F (RawUSBDevice, FailedRequestStopsTheSequenceReportsItsStatusAndForgetsThe
                                        "Unable to send to device: e000404f" }));
     EXPECT_EQ (gUSBdevice, nullptr);
     EXPECT_EQ (sim.liveUsbInterfaces(), 0) << "the failed device must be closed and released";
+    EXPECT_TRUE (lastReleaseFollowedAClose (sim)) << "the failed device was released while still open";
     EXPECT_EQ (sim.loopback(), -1);
 
     const auto before = sim.usbTransfers().size();
@@ -280,6 +293,7 @@ TEST_F (RawUSBDevice, ConfigurationFailuresPrintTheirLinesAndLeaveNoDeviceOpen)
             << "expected the refusal lines for this device";
         EXPECT_EQ (gUSBdevice, nullptr);
         EXPECT_EQ (sim.liveUsbInterfaces(), 0) << "a refused device must be closed and released";
+        EXPECT_TRUE (lastReleaseFollowedAClose (sim)) << "a refused device was released while still open";
         sim.clearFaults();
         sim.detachUsbDevice (id);
         ASSERT_TRUE (pumpUntil ([&] { return out.takeNew() == Lines { removedLine }; }, 3000));
