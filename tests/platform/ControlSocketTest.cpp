@@ -142,26 +142,12 @@ protected:
 
 IOUSBDeviceInterface** openTarvikUsb()
 {
-    io_iterator_t iterator = 0;
-    mach_port_t master = 0;
-    IOMasterPort (MACH_PORT_NULL, &master);
-    auto port = IONotificationPortCreate (master);
-    IOServiceAddMatchingNotification (port, kIOFirstMatchNotification, IOServiceMatching (kIOUSBDeviceClassName),
-                                      [] (void*, io_iterator_t) {}, nullptr, &iterator);
-    mach_port_deallocate (mach_task_self(), master);
-
+    const auto iterator = presentUsbServices();
     IOUSBDeviceInterface** dev = nullptr;
     while (io_service_t service = IOIteratorNext (iterator))
     {
-        IOCFPlugInInterface** plugIn = nullptr;
-        SInt32 score = 0;
-        if (dev == nullptr
-            && IOCreatePlugInInterfaceForService (service, kIOUSBDeviceUserClientTypeID, kIOCFPlugInInterfaceID,
-                                                  &plugIn, &score) == kIOReturnSuccess)
-        {
-            (*plugIn)->QueryInterface (plugIn, CFUUIDGetUUIDBytes (kIOUSBDeviceInterfaceID), reinterpret_cast<LPVOID*> (&dev));
-            (*plugIn)->Release (plugIn);
-        }
+        if (dev == nullptr)
+            dev = deviceInterfaceOf (service);
         IOObjectRelease (service);
     }
     return dev;

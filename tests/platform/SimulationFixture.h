@@ -15,3 +15,33 @@ protected:
 
     static tarvik::sim::Simulation& sim() { return tarvik::sim::Simulation::get(); }
 };
+
+/** An iterator over every USB service present now, in attach order. */
+inline io_iterator_t presentUsbServices()
+{
+    io_iterator_t iterator = 0;
+    mach_port_t master = 0;
+    IOMasterPort (MACH_PORT_NULL, &master);
+    auto port = IONotificationPortCreate (master);
+    IOServiceAddMatchingNotification (port, kIOFirstMatchNotification, IOServiceMatching (kIOUSBDeviceClassName),
+                                      [] (void*, io_iterator_t) {}, nullptr, &iterator);
+    mach_port_deallocate (mach_task_self(), master);
+    return iterator;
+}
+
+/** The device interface of a USB service, through its plug-in; null when either step fails. */
+inline IOUSBDeviceInterface** deviceInterfaceOf (io_service_t service)
+{
+    IOCFPlugInInterface** plugIn = nullptr;
+    SInt32 score = 0;
+
+    if (IOCreatePlugInInterfaceForService (service, kIOUSBDeviceUserClientTypeID, kIOCFPlugInInterfaceID,
+                                           &plugIn, &score) != kIOReturnSuccess
+        || plugIn == nullptr)
+        return nullptr;
+
+    IOUSBDeviceInterface** dev = nullptr;
+    (*plugIn)->QueryInterface (plugIn, CFUUIDGetUUIDBytes (kIOUSBDeviceInterfaceID), reinterpret_cast<LPVOID*> (&dev));
+    (*plugIn)->Release (plugIn);
+    return dev;
+}

@@ -8,31 +8,15 @@ namespace
 {
 IOUSBDeviceInterface** openFirstMatching()
 {
-    io_iterator_t iterator = 0;
-    mach_port_t master = 0;
-    IOMasterPort (MACH_PORT_NULL, &master);
-    auto port = IONotificationPortCreate (master);
-    IOServiceAddMatchingNotification (port, kIOFirstMatchNotification, IOServiceMatching (kIOUSBDeviceClassName),
-                                      [] (void*, io_iterator_t) {}, nullptr, &iterator);
-    mach_port_deallocate (mach_task_self(), master);
-
-    IOUSBDeviceInterface** dev = nullptr;
+    const auto iterator = presentUsbServices();
     while (io_service_t service = IOIteratorNext (iterator))
     {
-        IOCFPlugInInterface** plugIn = nullptr;
-        SInt32 score = 0;
-        const auto created = IOCreatePlugInInterfaceForService (service, kIOUSBDeviceUserClientTypeID,
-                                                                kIOCFPlugInInterfaceID, &plugIn, &score);
+        auto* dev = deviceInterfaceOf (service);
         IOObjectRelease (service);
-        if (created != kIOReturnSuccess || plugIn == nullptr)
-            continue;
-
-        (*plugIn)->QueryInterface (plugIn, CFUUIDGetUUIDBytes (kIOUSBDeviceInterfaceID), reinterpret_cast<LPVOID*> (&dev));
-        (*plugIn)->Release (plugIn);
         if (dev != nullptr)
-            break;
+            return dev;
     }
-    return dev;
+    return nullptr;
 }
 
 IOReturn sendByte (IOUSBDeviceInterface** dev, UInt8 byte)

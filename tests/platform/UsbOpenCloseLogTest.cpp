@@ -8,28 +8,14 @@ namespace
 {
 IOUSBDeviceInterface** deviceInterfaceFor (int simId)
 {
-    io_iterator_t iterator = 0;
-    mach_port_t master = 0;
-    IOMasterPort (MACH_PORT_NULL, &master);
-    auto port = IONotificationPortCreate (master);
-    IOServiceAddMatchingNotification (port, kIOFirstMatchNotification, IOServiceMatching (kIOUSBDeviceClassName),
-                                      [] (void*, io_iterator_t) {}, nullptr, &iterator);
-    mach_port_deallocate (mach_task_self(), master);
-
     // Services arrive in attach order; simId counts from 1 in the same order.
+    const auto iterator = presentUsbServices();
     IOUSBDeviceInterface** dev = nullptr;
     int index = 0;
     while (io_service_t service = IOIteratorNext (iterator))
     {
-        IOCFPlugInInterface** plugIn = nullptr;
-        SInt32 score = 0;
-        if (++index == simId
-            && IOCreatePlugInInterfaceForService (service, kIOUSBDeviceUserClientTypeID, kIOCFPlugInInterfaceID,
-                                                  &plugIn, &score) == kIOReturnSuccess)
-        {
-            (*plugIn)->QueryInterface (plugIn, CFUUIDGetUUIDBytes (kIOUSBDeviceInterfaceID), reinterpret_cast<LPVOID*> (&dev));
-            (*plugIn)->Release (plugIn);
-        }
+        if (++index == simId)
+            dev = deviceInterfaceOf (service);
         IOObjectRelease (service);
     }
     return dev;
