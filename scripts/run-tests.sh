@@ -1,12 +1,87 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test.
-# Each GUI test runs on a private Xvfb display, with or without a desktop session.
-set -eu
+# Installs what is missing, then builds and runs every test three times, each in its own
+# build folder: plain (build/), with AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/) and with ThreadSanitizer (build-tsan/). Each GUI test runs on a private Xvfb
+# display, with or without a desktop session.
+#
+#   TARVIK_TEST_RUNS   the runs to make, in order (default "plain asan tsan")
+#   TARVIK_BUILD_DIR   the plain build folder; the others get -asan and -tsan (default build)
+#   TARVIK_BUILD_TYPE  CMake build type (default Debug)
+#   TARVIK_JOBS        build and test jobs (default: the number of cores)
+#
+# Any sanitizer report fails the process that made it at once, and with it its test (program
+# tests see their program's reports too; tests/support/xvfb-exec.sh collects them). Test output
+# lines ending in "failures: N" (the suites' counts) are repeated after each run. The script
+# fails when any run failed; its output ends with CTest's summary of the last run.
+set -u
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-build=${TARVIK_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${TARVIK_BUILD_TYPE:-Debug} \
-  -DTARVIK_WERROR=ON -DTARVIK_SANITIZE=${TARVIK_SANITIZE:-} >/dev/null
-cmake --build "$build" -j "$(nproc)"
-cd "$build"
-ctest -j "$(nproc)" --output-on-failure --timeout 300
+scripts/deps.sh || exit 1
+
+runs=${TARVIK_TEST_RUNS:-plain asan tsan}
+base=${TARVIK_BUILD_DIR:-build}
+jobs=${TARVIK_JOBS:-$(nproc)}
+suppressions=$PWD/tests/sanitizers
+
+sanitizerOf() { case $1 in asan) echo address ;; tsan) echo thread ;; *) echo "" ;; esac; }
+folderOf() { case $1 in plain) echo "$base" ;; *) echo "$base-$1" ;; esac; }
+
+# Reports from processes that no wrapper watches land here; any file fails the run.
+setOptions() {
+  local reports=$1
+  unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS
+  case $2 in
+    asan)
+      export ASAN_OPTIONS="halt_on_error=1:exitcode=1:detect_leaks=1:log_path=$reports/asan"
+      export UBSAN_OPTIONS="halt_on_error=1:exitcode=1:print_stacktrace=1:log_path=$reports/ubsan"
+      export LSAN_OPTIONS="suppressions=$suppressions/lsan.supp:print_suppressions=0"
+      ;;
+    tsan)
+      export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$suppressions/tsan.supp:print_suppressions=0:log_path=$reports/tsan"
+      ;;
+  esac
+}
+
+failed=()
+summary=()
+for run in $runs; do
+  case $run in plain|asan|tsan) ;; *) echo "run-tests: unknown run '$run' (plain, asan, tsan)" >&2; exit 2 ;; esac
+  build=$(folderOf "$run")
+  echo "==== $run: building in $build/"
+  started=$SECONDS
+  if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${TARVIK_BUILD_TYPE:-Debug}" \
+         -DTARVIK_WERROR=ON -DTARVIK_SANITIZE="$(sanitizerOf "$run")" >/dev/null \
+     || ! cmake --build "$build" -j "$jobs"; then
+    failed+=("$run")
+    summary+=("$run: build failed")
+    continue
+  fi
+  built=$SECONDS
+
+  reports=$PWD/$build/sanitizer-reports
+  rm -rf "$reports" && mkdir -p "$reports"
+  setOptions "$reports" "$run"
+  echo "==== $run: testing"
+  (cd "$build" && ctest -j "$jobs" --output-on-failure --timeout 300) 2>&1 | tee "$build/ctest-output.txt"
+  status=${PIPESTATUS[0]}
+  unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS
+
+  for report in "$reports"/*; do
+    [ -e "$report" ] || continue
+    echo "==== $run: sanitizer report ${report##*/}:"
+    cat "$report"
+    status=1
+  done
+
+  grep -hE 'failures: [0-9]+$' "$build/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/$run: /"
+  summary+=("$run: $([ "$status" -eq 0 ] && echo passed || echo FAILED), build $((built - started)) s, tests $((SECONDS - built)) s")
+  [ "$status" -eq 0 ] || failed+=("$run")
+  last=$build
+done
+
+echo "==== runs"
+printf '%s\n' "${summary[@]}"
+# CTest's own summary of the last run closes the output.
+if [ -n "${last:-}" ] && [ -f "$last/ctest-output.txt" ]; then
+  sed -n '/tests passed, /,$p' "$last/ctest-output.txt"
+fi
+[ ${#failed[@]} -eq 0 ]

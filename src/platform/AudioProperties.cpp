@@ -270,7 +270,9 @@ OSStatus readProperty (World& w, AudioObjectID object, const AudioObjectProperty
 
         const auto before = listedDevices (w);
         const auto count = std::min ((size_t) ioSize / sizeof (AudioObjectID), before.size());
-        std::memcpy (out, before.data(), count * sizeof (AudioObjectID));
+        // An empty list has no data() to copy from, and memcpy must not see a null source.
+        if (count > 0)
+            std::memcpy (out, before.data(), count * sizeof (AudioObjectID));
         ioSize = (UInt32) (count * sizeof (AudioObjectID));
 
         ++w.deviceListReads;

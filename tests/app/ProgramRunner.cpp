@@ -1,5 +1,8 @@
 #include "ProgramRunner.h"
 
+// Before Xlib, whose macros clash with its names.
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -115,6 +118,12 @@ ProgramRun::~ProgramRun()
         ::kill (pid, SIGKILL);
         ::waitpid (pid, nullptr, 0);
     }
+
+    // UBSan beside ASan can only print its report, not file it: it must still fail the test.
+    const auto errors = standardError();
+
+    if (errors.contains ("runtime error:") || errors.contains ("Sanitizer:"))
+        ADD_FAILURE() << "the program reported:\n" << errors;
 }
 
 bool ProgramRun::isRunning()
