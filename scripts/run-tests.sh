@@ -4,7 +4,9 @@
 # (build-asan/) and with ThreadSanitizer (build-tsan/). Each GUI test runs on a private Xvfb
 # display, with or without a desktop session.
 #
-#   TARVIK_TEST_RUNS   the runs to make, in order (default "plain asan tsan")
+#   TARVIK_TEST_RUNS   the runs to make, in order (default "plain asan tsan fuzz"; fuzz builds
+#                      the libFuzzer targets with clang in build-fuzz/ and runs each for
+#                      TARVIK_FUZZ_SECONDS, default 30)
 #   TARVIK_BUILD_DIR   the plain build folder; the others get -asan and -tsan (default build)
 #   TARVIK_BUILD_TYPE  CMake build type (default Debug)
 #   TARVIK_JOBS        build and test jobs (default: the number of cores)
@@ -17,7 +19,7 @@ set -u
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
 
-runs=${TARVIK_TEST_RUNS:-plain asan tsan}
+runs=${TARVIK_TEST_RUNS:-plain asan tsan fuzz}
 base=${TARVIK_BUILD_DIR:-build}
 jobs=${TARVIK_JOBS:-$(nproc)}
 suppressions=$PWD/tests/sanitizers
@@ -44,7 +46,18 @@ setOptions() {
 failed=()
 summary=()
 for run in $runs; do
-  case $run in plain|asan|tsan) ;; *) echo "run-tests: unknown run '$run' (plain, asan, tsan)" >&2; exit 2 ;; esac
+  case $run in plain|asan|tsan|fuzz) ;; *) echo "run-tests: unknown run '$run' (plain, asan, tsan, fuzz)" >&2; exit 2 ;; esac
+  if [ "$run" = fuzz ]; then
+    echo "==== fuzz: building and fuzzing in build-fuzz/"
+    started=$SECONDS
+    if tests/fuzz/run-fuzz.sh "${TARVIK_FUZZ_SECONDS:-30}"; then
+      summary+=("fuzz: passed, $((SECONDS - started)) s")
+    else
+      summary+=("fuzz: FAILED, $((SECONDS - started)) s")
+      failed+=("fuzz")
+    fi
+    continue
+  fi
   build=$(folderOf "$run")
   echo "==== $run: building in $build/"
   started=$SECONDS

@@ -1,13 +1,16 @@
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "app/MainComponent.h"
+#include "app/WindowState.h"
 #include "controls/VYRBorderBoundsConstrainer.h"
 
 #if ! JUCE_MAC
  #include "app/InstanceHandover.h"
+ #include "platform/SimControlSocket.h"
  #include "platform/TarvikSimulation.h"
 #endif
 
@@ -25,6 +28,19 @@ bool isShutdownOption (const juce::String& commandLine)
 {
     return commandLine.equalsIgnoreCase ("/shutdown");
 }
+
+#if JUCE_LINUX
+/** The window state without the " frame t l b r" that JUCE appends on Linux. Restoring with it,
+    JUCE asks for the client one frame up and left of where it was, expecting the window manager
+    to put the frame there; the window manager puts the client there (as it does for the centred
+    default window), and the window came back shifted by its title bar.
+*/
+juce::String withoutFrame (const juce::String& windowState)
+{
+    const auto frame = windowState.indexOf (" frame ");
+    return frame < 0 ? windowState : windowState.substring (0, frame);
+}
+#endif
 } // namespace
 
 //==============================================================================
@@ -33,6 +49,9 @@ class TarvikApplication final : public juce::JUCEApplication
 public:
     /** The one main window, holding the panel; closing it ends the application. */
     class MainWindow final : public juce::DocumentWindow
+                         #if JUCE_LINUX
+                           , private juce::Timer
+                         #endif
     {
     public:
         explicit MainWindow (const juce::String& title)
@@ -63,6 +82,42 @@ public:
 
         MainComponent* getPanel() const { return dynamic_cast<MainComponent*> (getContentComponent()); }
 
+        /** Makes the constrainer take off the frame that JUCE adds to the bounds it passes in.
+            On X11 the frame is known only while the window manager has the window framed, so
+            the size read at construction may not match what a later call adds.
+        */
+        void syncFrameBorder()
+        {
+            juce::BorderSize<int> frame;
+
+            if (auto* peer = getPeer())
+                if (const auto present = peer->getFrameSizeIfPresent())
+                    frame = *present;
+
+            borderConstrainer->frameBorder = frame;
+        }
+
+       #if JUCE_LINUX
+        void resized() override
+        {
+            juce::DocumentWindow::resized();
+
+            // A resize from the window manager's frame never passes the constrainer here;
+            // once it has settled, bring the face back to its aspect and limits.
+            if (isShowing() && ! constraining)
+                startTimer (250);
+        }
+
+        /** Puts the window at the given bounds again once the window manager has framed it:
+            before that, X11 may take a requested position for the frame or for the client.
+        */
+        void placeOnceFramed (juce::Rectangle<int> bounds)
+        {
+            placement = bounds;
+            startTimer (50);
+        }
+       #endif
+
         void closeButtonPressed() override
         {
             if (auto* panel = getPanel())
@@ -72,6 +127,68 @@ public:
         }
 
     private:
+       #if JUCE_LINUX
+        void timerCallback() override
+        {
+            auto* peer = getPeer();
+
+            if (peer == nullptr || ! isShowing() || isFullScreen() || isMinimised())
+            {
+                stopTimer();
+                return;
+            }
+
+            // Until the window manager has framed the window, a move would be taken the wrong way.
+            if (! peer->getFrameSizeIfPresent())
+                return;
+
+            stopTimer();
+            syncFrameBorder();
+            const juce::ScopedValueSetter<bool> guard (constraining, true);
+
+            if (placement)
+            {
+                const auto wanted = *placement;
+                placement.reset();
+
+                if (getBounds() != wanted)
+                    setBoundsConstrained (wanted);
+
+                return;
+            }
+
+            // Shrink the side that is too long for the face's aspect, so that a window manager
+            // holding the window to its own size hints can take the result.
+            const auto current = getBounds();
+            const int strip = borderConstrainer->extraTop;
+            const auto aspect = getConstrainer()->getFixedAspectRatio();
+            int width = current.getWidth();
+            int faceHeight = current.getHeight() - strip;
+
+            if (aspect <= 0.0 || faceHeight <= 0)
+                return;
+
+            if (width > juce::roundToInt (faceHeight * aspect))
+                width = juce::roundToInt (faceHeight * aspect);
+            else
+                faceHeight = juce::roundToInt (width / aspect);
+
+            const juce::Rectangle<int> wanted (current.getX(), current.getY(), width, faceHeight + strip);
+
+            // Once per size: a window manager that will not take the corrected size must not
+            // be asked again and again.
+            if (current == lastCorrected || std::abs (wanted.getWidth() - current.getWidth()) + std::abs (wanted.getHeight() - current.getHeight()) <= 1)
+                return;
+
+            lastCorrected = current;
+            setBoundsConstrained (wanted);
+        }
+
+        bool constraining = false;
+        juce::Rectangle<int> lastCorrected;
+        std::optional<juce::Rectangle<int>> placement;
+       #endif
+
         std::unique_ptr<BorderBoundsConstrainer> borderConstrainer;
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
@@ -115,6 +232,9 @@ public:
         }
 
        #if ! JUCE_MAC
+        // Other programs (and the end-to-end tests) attach, detach and change the simulated
+        // interface through this socket while the panel runs.
+        controlSocket = tarvik::sim::startControlSocketFromEnvironment();
         tarvik::sim::Simulation::get().startFromEnvironment();
        #endif
 
@@ -130,7 +250,12 @@ public:
         const auto stored = panel != nullptr ? panel->getUserSettings()->getValue ("WindowPosition", {}) : juce::String();
 
         window->setResizable (true, true);
-        const bool restored = window->restoreWindowStateFromString (stored);
+       #if JUCE_LINUX
+        window->syncFrameBorder();
+        const bool restored = restoreStoredWindowState (*window, withoutFrame (stored));
+       #else
+        const bool restored = restoreStoredWindowState (*window, stored);
+       #endif
 
         if (reset || ! restored)
         {
@@ -139,6 +264,12 @@ public:
         }
 
         window->setVisible (true);
+
+       #if JUCE_LINUX
+        if (restored && ! reset)
+            window->placeOnceFramed (window->getBounds());
+       #endif
+
         mainDocumentWindow = std::move (window);
 
         if (panel != nullptr)
@@ -177,6 +308,10 @@ public:
         }
 
         mainDocumentWindow.reset();
+
+       #if ! JUCE_MAC
+        controlSocket.reset();
+       #endif
     }
 
     void anotherInstanceStarted (const juce::String& commandLine) override
@@ -226,6 +361,7 @@ private:
 
    #if ! JUCE_MAC
     std::unique_ptr<InstanceHandover> handover;
+    std::unique_ptr<tarvik::sim::SimControlSocket> controlSocket;
    #endif
 };
 

@@ -352,7 +352,7 @@ OSStatus writeProperty (World& w, AudioObjectID object, const AudioObjectPropert
     }
 
     entry.status = status;
-    w.propertyWrites.push_back (std::move (entry));
+    World::appendToLog (w.propertyWrites, std::move (entry));
 
     if (! changed.empty())
         w.notifyListeners (object, changed);

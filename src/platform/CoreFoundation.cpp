@@ -224,7 +224,9 @@ CFComparisonResult CFStringCompare (CFStringRef a, CFStringRef b, CFStringCompar
 
 CFStringRef TarvikCFStringMakeConstant (const char* cString)
 {
-    static std::map<std::string, std::unique_ptr<TarvikCFString>> constants;
+    // Never destroyed: objects that outlive this map's static destruction (the world's
+    // dictionaries) still hold and release these keys at exit.
+    static auto& constants = *new std::map<std::string, std::unique_ptr<TarvikCFString>>();
     const std::lock_guard<std::mutex> lock (immortalLock);
 
     auto& entry = constants[cString];
@@ -361,7 +363,7 @@ CFUUIDRef CFUUIDGetConstantUUIDWithBytes (CFAllocatorRef,
                                           UInt8 b0, UInt8 b1, UInt8 b2, UInt8 b3, UInt8 b4, UInt8 b5, UInt8 b6, UInt8 b7,
                                           UInt8 b8, UInt8 b9, UInt8 b10, UInt8 b11, UInt8 b12, UInt8 b13, UInt8 b14, UInt8 b15)
 {
-    static std::vector<std::unique_ptr<TarvikCFUUID>> constants;
+    static auto& constants = *new std::vector<std::unique_ptr<TarvikCFUUID>>(); // never destroyed, as above
     const CFUUIDBytes bytes { b0, b1, b2, b3, b4, b5, b6, b7, b8, b9, b10, b11, b12, b13, b14, b15 };
 
     const std::lock_guard<std::mutex> lock (immortalLock);

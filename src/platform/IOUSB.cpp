@@ -44,7 +44,7 @@ bool sameUuid (const CFUUIDBytes& a, CFUUIDRef b)
 
 void logDeviceEvent (World& w, const InterfaceState& state, tarvik::sim::UsbDeviceEvent::Kind kind)
 {
-    w.usbDeviceEvents.push_back ({ kind, state.service->simId, state.service->isTarvik, state.open });
+    World::appendToLog (w.usbDeviceEvents, tarvik::sim::UsbDeviceEvent { kind, state.service->simId, state.service->isTarvik, state.open });
 }
 
 template <typename Instance>
@@ -280,7 +280,7 @@ IOReturn deviceRequest (void* self, IOUSBDevRequest* req)
         transfer.status = kIOReturnSuccess;
 
     req->wLenDone = transfer.status == kIOReturnSuccess ? req->wLength : 0;
-    w.transfers.push_back (transfer);
+    World::appendToLog (w.transfers, transfer);
     return transfer.status;
 }
 

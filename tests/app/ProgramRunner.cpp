@@ -161,7 +161,11 @@ juce::String ProgramRun::waitForErrorLine (const juce::String& prefix, int timeo
 {
     juce::String found;
     pumpUntil ([&] {
-        for (auto& line : juce::StringArray::fromLines (standardError()))
+        // Only whole lines: the program may be half way through writing the last one.
+        const auto text = standardError();
+        const auto complete = text.substring (0, text.lastIndexOfChar ('\n') + 1);
+
+        for (auto& line : juce::StringArray::fromLines (complete))
             if (line.startsWith (prefix))
             {
                 found = line;

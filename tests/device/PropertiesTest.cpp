@@ -138,7 +138,7 @@ TEST_F (PropertiesTest, SampleRateGivesTheDeviceOneWait)
 
     simulation().clearFaults();
     simulation().setNominalRate (Side::output, 48000.0);
-    pumpFor (200);
+    ASSERT_TRUE (pumpUntil ([] { return simulation().state().outRate == 48000.0; }));
     failRateReadsOf (in, 2, 1);
     EXPECT_EQ (hw_getSampleRate(), 0.0);
     pumpFor (200);
@@ -147,7 +147,7 @@ TEST_F (PropertiesTest, SampleRateGivesTheDeviceOneWait)
     simulation().clearFaults();
     simulation().setRateChangeDelay (1000);
     simulation().setNominalRate (Side::output, 88200.0);
-    pumpFor (1100);
+    ASSERT_TRUE (pumpUntil ([] { return simulation().state().outRate == 88200.0; }));
     EXPECT_EQ (hw_getSampleRate(), 0.0);
     ASSERT_TRUE (pumpUntil ([] { return simulation().state().inRate == 88200.0; }));
 

@@ -145,6 +145,19 @@ struct World
     AudioObjectID tarvikAudio[2] { 0, 0 };
     TarvikHardware hardware;
 
+    // The logs keep the most recent entries only: the program runs the simulation for as
+    // long as the user keeps it open, and every fader move is a property write.
+    static constexpr size_t logCapacity = 20000;
+
+    template <typename Entry>
+    static void appendToLog (std::vector<Entry>& log, Entry entry)
+    {
+        if (log.size() >= 2 * logCapacity)
+            log.erase (log.begin(), log.begin() + (std::ptrdiff_t) (log.size() - logCapacity));
+
+        log.push_back (std::move (entry));
+    }
+
     std::vector<sim::PropertyWrite> propertyWrites;
     std::vector<sim::UsbTransfer> transfers;
     std::vector<sim::UsbDeviceEvent> usbDeviceEvents;

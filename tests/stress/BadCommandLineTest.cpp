@@ -1,0 +1,246 @@
+// Odd command lines for real starts of the program, at the first launch and from later
+// launches: each must start and end cleanly, and only the exact options may act.
+#include <csignal>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "BadInput.h"
+#include "app/ProgramRunner.h"
+#include "support/MessageLoop.h"
+
+using namespace tarvik::test;
+
+namespace
+{
+/** A run of the program with its arguments passed as raw bytes (ProgramRun takes text, which
+    cannot carry bytes that are no UTF-8).
+*/
+class RawRun final
+{
+public:
+    RawRun (const ProgramHome& home, const std::vector<std::string>& arguments)
+        : errFile (home.root.getNonexistentChildFile ("stderr", ".txt", false))
+    {
+        std::vector<std::string> args { TARVIK_PANEL_PROGRAM };
+        args.insert (args.end(), arguments.begin(), arguments.end());
+
+        std::vector<std::string> envStrings;
+        const auto env = home.environment();
+        for (auto& key : env.getAllKeys())
+            envStrings.push_back ((key + "=" + env[key]).toStdString());
+
+        std::vector<char*> argv, envp;
+        for (auto& s : args)
+            argv.push_back (s.data());
+        argv.push_back (nullptr);
+        for (auto& s : envStrings)
+            envp.push_back (s.data());
+        envp.push_back (nullptr);
+
+        const auto errPath = errFile.getFullPathName().toStdString();
+        pid = ::fork();
+
+        if (pid == 0)
+        {
+            const int out = ::open ("/dev/null", O_WRONLY);
+            const int err = ::open (errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2 (out, STDOUT_FILENO);
+            ::dup2 (err, STDERR_FILENO);
+            ::execve (argv[0], argv.data(), envp.data());
+            ::_exit (127);
+        }
+    }
+
+    ~RawRun()
+    {
+        if (isRunning())
+        {
+            ::kill (pid, SIGKILL);
+            ::waitpid (pid, nullptr, 0);
+        }
+    }
+
+    bool isRunning()
+    {
+        if (pid <= 0 || exitCode >= 0)
+            return false;
+        int status = 0;
+        if (::waitpid (pid, &status, WNOHANG) == pid)
+        {
+            exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+            return false;
+        }
+        return true;
+    }
+
+    bool waitForExit (int timeoutMilliseconds)
+    {
+        return pumpUntil ([this] { return ! isRunning(); }, timeoutMilliseconds);
+    }
+
+    juce::String standardError() const { return errFile.loadFileAsString(); }
+
+    /** Waits for the window's position line; "" if the program ends or the time runs out first. */
+    juce::String waitForPositionLine (int timeoutMilliseconds)
+    {
+        juce::String found;
+        pumpUntil ([&] {
+            found = positionLine (standardError());
+            return found.isNotEmpty() || ! isRunning();
+        }, timeoutMilliseconds);
+        return found;
+    }
+
+    int exitCode = -1;
+
+private:
+    juce::File errFile;
+    pid_t pid = -1;
+};
+
+const juce::String storedWindow ("100 120 316 429");
+
+void storeWindow (const ProgramHome& home)
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Tarvik Panel";
+    options.filenameSuffix = ".settings";
+    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
+    juce::PropertiesFile file (options);
+    file.setValue ("WindowPosition", storedWindow);
+    ASSERT_TRUE (file.save());
+}
+
+juce::String storedValue (const ProgramHome& home, const juce::String& key)
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Tarvik Panel";
+    options.filenameSuffix = ".settings";
+    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
+    juce::PropertiesFile file (options);
+    return file.containsKey (key) ? file.getValue (key) : juce::String ("<missing>");
+}
+
+/** A later launch: it must end promptly and with success, and must build no window. */
+void expectLaterLaunchEnds (const ProgramHome& home, const std::vector<std::string>& arguments)
+{
+    RawRun later (home, arguments);
+    ASSERT_TRUE (later.waitForExit (programExitTimeout)) << "a later launch kept running";
+    EXPECT_EQ (later.exitCode, 0) << later.standardError().substring (0, 2000);
+    EXPECT_FALSE (later.standardError().contains ("POS: ")) << "a later launch built a window";
+}
+
+struct CommandLineCase
+{
+    const char* name;
+    std::vector<std::string> arguments;
+};
+
+/** Lines that match no option: the panel must ignore them. */
+std::vector<CommandLineCase> unmatchedLines()
+{
+    std::vector<std::string> many (2000, "x");
+    return {
+        { "no arguments", {} },
+        { "one empty argument", { "" } },
+        { "a very long argument (10000 bytes)", { std::string (10000, 'a') } },
+        { "two thousand arguments", many },
+        { "bytes that are no UTF-8", { "\xff\xfe/default\x80", "\xc3\x28\xa0\xa1" } },
+        { "/default with a blank inside one argument", { "/default x" } },
+        { "/default followed by a word", { "/default", "x" } },
+        { "/defaults with a trailing blank", { "/defaults " } },
+        { "/shutdown with a leading blank", { " /shutdown" } },
+        { "/shutdown followed by a word", { "/shutdown", "now" } },
+    };
+}
+} // namespace
+
+TEST (BadCommandLine, UnmatchedLinesAtTheFirstLaunchOpenTheStoredWindowAndQuitCleanly)
+{
+    int tried = 0, failures = 0;
+    const auto cases = unmatchedLines();
+    constexpr size_t batchSize = 6;
+
+    for (size_t first = 0; first < cases.size(); first += batchSize)
+    {
+        std::vector<std::unique_ptr<ProgramHome>> homes;
+        std::vector<std::unique_ptr<RawRun>> runs;
+        const auto last = std::min (cases.size(), first + batchSize);
+
+        for (size_t i = first; i < last; ++i)
+        {
+            homes.push_back (std::make_unique<ProgramHome>());
+            storeWindow (*homes.back());
+            runs.push_back (std::make_unique<RawRun> (*homes.back(), cases[i].arguments));
+        }
+
+        std::vector<juce::String> positions;
+        for (auto& run : runs)
+            positions.push_back (run->waitForPositionLine (programStartTimeout));
+
+        for (size_t i = first; i < last; ++i)
+        {
+            SCOPED_TRACE (cases[i].name);
+            const int failedBefore = failedChecks();
+            ++tried;
+            auto& home = *homes[i - first];
+            auto& run = *runs[i - first];
+
+            // Not taken for a reset (no re-centring) nor for a shutdown (a window is built).
+            EXPECT_EQ (positions[i - first], "POS: 100 120") << run.standardError().substring (0, 2000);
+
+            expectLaterLaunchEnds (home, { "/shutdown" });
+            EXPECT_TRUE (run.waitForExit (programExitTimeout)) << "the panel did not quit";
+            EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
+            EXPECT_TRUE (storedValue (home, "WindowPosition").startsWith (storedWindow)) << storedValue (home, "WindowPosition");
+
+            if (failedChecks() != failedBefore)
+                ++failures;
+        }
+    }
+
+    std::cout << "inputs tried: " << tried << ", failures: " << failures << std::endl;
+    EXPECT_EQ (failures, 0);
+}
+
+TEST (BadCommandLine, UnmatchedLinesFromLaterLaunchesLeaveThePanelRunningUntilAnExactShutdown)
+{
+    int tried = 0, failures = 0;
+    ProgramHome home;
+    storeWindow (home);
+
+    RawRun run (home, {});
+    ASSERT_EQ (run.waitForPositionLine (programStartTimeout), "POS: 100 120") << run.standardError();
+
+    auto cases = unmatchedLines();
+    // Longer than the hand-over takes: the later launch ends without handing it over.
+    cases.push_back ({ "an argument over the hand-over limit (120000 bytes)", { std::string (120000, 'b') } });
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        const int failedBefore = failedChecks();
+        ++tried;
+
+        expectLaterLaunchEnds (home, c.arguments);
+        pumpFor (200);
+        EXPECT_TRUE (run.isRunning()) << "the panel ended on '" << c.name << "'";
+
+        if (failedChecks() != failedBefore)
+            ++failures;
+
+        if (! run.isRunning())
+            break;
+    }
+
+    // The exact option still works after all that, and no line was taken for a reset.
+    expectLaterLaunchEnds (home, { "/shutdown" });
+    EXPECT_TRUE (run.waitForExit (programExitTimeout));
+    EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
+    EXPECT_TRUE (storedValue (home, "WindowPosition").startsWith (storedWindow)) << storedValue (home, "WindowPosition");
+
+    std::cout << "inputs tried: " << tried << ", failures: " << failures << std::endl;
+    EXPECT_EQ (failures, 0);
+}

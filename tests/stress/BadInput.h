@@ -1,0 +1,197 @@
+#pragma once
+
+// What the bad-input suites share: the broken settings files, the default window place, and
+// the counting of failed checks per input.
+
+#include <functional>
+#include <random>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace tarvik::test
+{
+constexpr int programStartTimeout = 30000;
+constexpr int programExitTimeout = 20000;
+/** Height of the in-window menu bar above the face. */
+constexpr int menuBarStrip = 24;
+
+/** The first "POS: " line of a program's error stream, once the line after it shows that it
+    is complete (the stream is unbuffered and a line arrives in pieces); "" if there is none.
+*/
+inline juce::String positionLine (const juce::String& standardError)
+{
+    const auto lines = juce::StringArray::fromLines (standardError);
+    for (int i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i].startsWith ("POS: ") && lines[i + 1].startsWith ("POS: Korr: "))
+            return lines[i];
+    return {};
+}
+
+/** The top-left corner of the default 316 x 405 face, centred on the main display. */
+inline juce::Point<int> defaultCentredPosition()
+{
+    const auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
+    return area.getCentre() - juce::Point<int> (316 / 2, (405 + menuBarStrip) / 2);
+}
+
+/** Checks that failed so far in the running test; the difference over one input tells
+    whether that input failed.
+*/
+inline int failedChecks()
+{
+    const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+    int failed = 0;
+    for (int i = 0; i < result->total_part_count(); ++i)
+        failed += result->GetTestPartResult (i).failed() ? 1 : 0;
+    return failed;
+}
+
+/** The settings file in a settings folder. */
+inline juce::File settingsFileIn (const juce::File& folder) { return folder.getChildFile ("Tarvik Panel.settings"); }
+
+inline juce::String propertiesXml (const juce::String& values)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\n<PROPERTIES>\n" + values + "</PROPERTIES>\n";
+}
+
+inline juce::String valueXml (const juce::String& key, const juce::String& value)
+{
+    return "  <VALUE name=\"" + key + "\" val=\"" + value + "\"/>\n";
+}
+
+/** One broken settings set-up and what the panel owes it. */
+struct SettingsCase
+{
+    const char* name;
+    /** Lays the settings folder out; the folder exists and is empty when this is called. */
+    std::function<void (const juce::File& folder)> prepare;
+    /** What the file's "loopback" holds after a run that could write, or empty when the
+        key must be absent or the file is no properties file of ours.
+    */
+    juce::String storedLoopbackAfter;
+    /** Whether a run is able to write the file (false for the folder or file being in the way). */
+    bool fileCanBeWritten = true;
+};
+
+inline void writeBytes (const juce::File& file, const juce::MemoryBlock& bytes)
+{
+    ASSERT_TRUE (file.replaceWithData (bytes.getData(), bytes.getSize()));
+}
+
+inline juce::MemoryBlock junk (size_t size, unsigned seed, const char* prefix = "")
+{
+    juce::MemoryBlock block;
+    block.append (prefix, std::strlen (prefix));
+    std::mt19937 random (seed);
+    while (block.getSize() < size)
+    {
+        const auto byte = (char) (random() & 0xff);
+        block.append (&byte, 1);
+    }
+    return block;
+}
+
+/** The table of broken settings. */
+inline std::vector<SettingsCase> brokenSettings()
+{
+    auto file = [] (const juce::String& text) {
+        return [text] (const juce::File& folder) { ASSERT_TRUE (settingsFileIn (folder).replaceWithText (text)); };
+    };
+
+    const auto fullXml = propertiesXml (valueXml ("loopback", "1") + valueXml ("WindowPosition", "100 120 316 429"));
+
+    return {
+        { "empty file", file (""), "", true },
+        { "not XML", file ("loopback=1\nWindowPosition=100 120 316 429\n"), "", true },
+        { "truncated XML", file (fullXml.substring (0, fullXml.indexOf ("WindowPosition") + 5)), "", true },
+        { "binary junk", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 7)); }, "", true },
+        // The framework's binary and compressed properties formats, with nonsense after their magic.
+        { "junk behind the binary magic", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 8, "PROP")); }, "", true },
+        { "junk behind the compressed magic", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 9, "CROP")); }, "", true },
+        { "huge file (20 MB window position)",
+          [] (const juce::File& f) {
+              const auto huge = juce::String::repeatedString ("x", 20 * 1024 * 1024);
+              ASSERT_TRUE (settingsFileIn (f).replaceWithText (propertiesXml (valueXml ("WindowPosition", huge))));
+          },
+          "", true },
+        { "window position as words", file (propertiesXml (valueXml ("WindowPosition", "left top wide tall"))), "", true },
+        { "window position with three numbers", file (propertiesXml (valueXml ("WindowPosition", "100 120 316"))), "", true },
+        { "window position as an empty rectangle", file (propertiesXml (valueXml ("WindowPosition", "100 120 0 429"))), "", true },
+        { "window position beyond any screen", file (propertiesXml (valueXml ("WindowPosition", "2147483647 -2147483648 316 429"))), "", true },
+        { "window position with a number beyond any int", file (propertiesXml (valueXml ("WindowPosition", "100 99999999999999999999 316 429"))), "", true },
+        { "window position as an element",
+          file (propertiesXml ("  <VALUE name=\"WindowPosition\"><RECT x=\"1\" y=\"2\" w=\"316\" h=\"429\"/></VALUE>\n")), "", true },
+        { "loopback as a word", file (propertiesXml (valueXml ("loopback", "on"))), "on", true },
+        { "loopback 2", file (propertiesXml (valueXml ("loopback", "2"))), "0", true },
+        { "loopback -1", file (propertiesXml (valueXml ("loopback", "-1"))), "0", true },
+        { "loopback beyond any int", file (propertiesXml (valueXml ("loopback", "4294967297"))), "0", true },
+        { "loopback as an element", file (propertiesXml ("  <VALUE name=\"loopback\"><ON/></VALUE>\n")), "<ON/>", true },
+        { "both keys missing", file (propertiesXml (valueXml ("Loopback", "1") + valueXml ("windowposition", "100 120 316 429"))), "", true },
+        { "a folder in the file's place",
+          [] (const juce::File& f) { ASSERT_TRUE (settingsFileIn (f).createDirectory().wasOk()); }, "", false },
+        { "a file in the folder's place",
+          [] (const juce::File& f) { ASSERT_TRUE (f.deleteRecursively()); ASSERT_TRUE (f.replaceWithText ("not a folder")); }, "", false },
+        // Taken as "can be written" only where the permissions really hold (not for root).
+        { "read-only folder",
+          [] (const juce::File& f) {
+              ASSERT_TRUE (settingsFileIn (f).replaceWithText (propertiesXml (valueXml ("loopback", "2"))));
+              ::chmod (f.getFullPathName().toRawUTF8(), 0555);
+              ::chmod (settingsFileIn (f).getFullPathName().toRawUTF8(), 0444);
+          },
+          "0", true },
+    };
+}
+
+/** Whether files can be made in the folder, as the current user, right now. */
+inline bool canWriteIn (const juce::File& folder)
+{
+    if (! folder.isDirectory())
+        return false;
+    const auto probe = folder.getChildFile (".probe");
+    const bool ok = probe.replaceWithText ("x");
+    probe.deleteFile();
+    return ok;
+}
+
+/** Undoes the read-only case so that the folder can be removed. */
+inline void makeWritableAgain (const juce::File& folder)
+{
+    ::chmod (folder.getFullPathName().toRawUTF8(), 0755);
+    ::chmod (settingsFileIn (folder).getFullPathName().toRawUTF8(), 0644);
+}
+
+/** What a settings folder holds now, to tell that nothing was changed. */
+inline juce::String folderSnapshot (const juce::File& folder)
+{
+    if (folder.existsAsFile())
+        return "file:" + folder.loadFileAsString();
+    const auto f = settingsFileIn (folder);
+    if (f.isDirectory())
+        return "folder in the file's place";
+    return f.existsAsFile() ? "file:" + juce::String (f.getSize()) + ":" + f.loadFileAsString().substring (0, 200) : "none";
+}
+
+/** Checks that the file holds valid settings XML with the window position starting as given
+    and "loopback" as the case promises.
+*/
+inline void expectValidSettingsFile (const juce::File& folder, const SettingsCase& c, const juce::String& windowPrefix)
+{
+    auto xml = juce::parseXML (settingsFileIn (folder));
+    ASSERT_NE (xml, nullptr) << "no valid XML was written";
+    EXPECT_TRUE (xml->hasTagName ("PROPERTIES"));
+
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Tarvik Panel";
+    options.filenameSuffix = ".settings";
+    options.folderName = folder.getFullPathName();
+    juce::PropertiesFile stored (options);
+    EXPECT_TRUE (stored.getValue ("WindowPosition").startsWith (windowPrefix)) << stored.getValue ("WindowPosition").substring (0, 80);
+
+    if (c.storedLoopbackAfter.isEmpty())
+        EXPECT_FALSE (stored.containsKey ("loopback")) << "loopback written as '" << stored.getValue ("loopback") << "'";
+    else
+        EXPECT_EQ (stored.getValue ("loopback"), c.storedLoopbackAfter);
+}
+} // namespace tarvik::test

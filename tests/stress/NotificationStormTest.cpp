@@ -1,0 +1,141 @@
+// Another program storms the interface's properties from its own thread while the user moves
+// the faders and the interface is unplugged and plugged again, over and over. Afterwards the
+// panel must show exactly what the device holds, and nothing may have deadlocked.
+#include <atomic>
+#include <iostream>
+#include <random>
+
+#include "StressSupport.h"
+#include "platform/Sleep.h"
+
+using namespace tarvik::test;
+using tarvik::sim::Side;
+
+namespace
+{
+/** A volume on the faders' 0.5 dB grid, -60 to 0. */
+float gridVolume (std::mt19937& random)
+{
+    return -0.5f * (float) std::uniform_int_distribution<int> (0, 120) (random);
+}
+
+class NotificationStorm : public PanelTest
+{
+protected:
+    void SetUp() override
+    {
+        PanelTest::SetUp();
+        // A bind that misses the audio sides must not stall the loop for seconds.
+        tarvik::platform::setSleepFunction ([] (unsigned int) {});
+    }
+
+    bool controlsShown() const
+    {
+        for (auto* control : inspect().deviceControls())
+            if (! control->isVisible())
+                return false;
+        return true;
+    }
+
+    bool controlsHidden() const
+    {
+        for (auto* control : inspect().deviceControls())
+            if (control->isVisible())
+                return false;
+        return true;
+    }
+};
+} // namespace
+
+TEST_F (NotificationStorm, PanelShowsTheDeviceStateAfterAStormWithFaderMovesAndReattaches)
+{
+    const int events = scaledCount (10000, 10000, 5000);
+    const int cycles = scaledCount (200, 200, 100);
+    const Watchdog watchdog ("notification storm", 100);
+
+    sim().attachTarvik();
+    makePanel();
+    auto ui = inspect();
+    ASSERT_TRUE (controlsShown());
+
+    // The storm goes at the pace of the cycles, so that it overlaps every one of them.
+    std::atomic<int> stormed { 0 }, cyclesDone { 0 }, refused { 0 };
+    std::atomic<bool> stop { false };
+
+    std::thread otherProgram ([&] {
+        std::mt19937 random (1234);
+
+        while (! stop && stormed < events)
+        {
+            const int allowed = (int) ((long long) events * (cyclesDone + 1) / cycles);
+
+            if (stormed >= allowed)
+            {
+                std::this_thread::sleep_for (std::chrono::microseconds (200));
+                continue;
+            }
+
+            const auto side = random() % 2 == 0 ? Side::input : Side::output;
+            const int channel = 1 + (int) (random() % 2);
+            const auto status = random() % 4 == 0 ? sim().setMute (side, channel, random() % 2 == 0)
+                                                  : sim().setVolumeDb (side, channel, gridVolume (random));
+
+            // While the interface is away the change has nowhere to go; it does not count.
+            if (status == 0)
+                ++stormed;
+            else
+                ++refused;
+
+            if (stormed % 16 == 0)
+                std::this_thread::yield();
+        }
+    });
+
+    std::mt19937 random (99);
+    juce::Slider* sliders[] { &ui.sliderIn1(), &ui.sliderIn2(), &ui.sliderOut1(), &ui.sliderOut2() };
+    int stalls = 0;
+
+    for (int cycle = 0; cycle < cycles; ++cycle)
+    {
+        // The user moves the faders while the device reports changes.
+        for (int move = 0; move < 8; ++move)
+        {
+            auto* slider = sliders[random() % 4];
+            if (controlsShown())
+                slider->setValue (gridVolume (random), juce::sendNotificationSync);
+            pumpFor (1);
+        }
+
+        sim().detachTarvik();
+        if (! pumpUntil ([&] { return controlsHidden(); }, 10000))
+            ++stalls;
+
+        // A move on a hidden fader reaches no device.
+        sliders[random() % 4]->setValue (gridVolume (random), juce::sendNotificationSync);
+
+        sim().attachTarvik();
+        if (! pumpUntil ([&] { return controlsShown(); }, 10000))
+            ++stalls;
+
+        ++cyclesDone;
+    }
+
+    // Let the storm finish its count, with the loop running so its reports are delivered.
+    const bool stormFinished = pumpUntil ([&] { return stormed >= events; }, 60000);
+    stop = true;
+    otherProgram.join();
+
+    EXPECT_EQ (stalls, 0) << "the panel did not follow a detach or attach in time";
+    EXPECT_TRUE (stormFinished) << "only " << stormed.load() << " of " << events << " changes were made";
+
+    // Settled: every report delivered, the last refresh run, nothing more pending.
+    const bool settled = pumpUntil ([&] { return panelDeviceDifferences (ui, sim().state()).isEmpty(); }, 10000);
+    pumpFor (300);
+    const auto differences = panelDeviceDifferences (ui, sim().state());
+    EXPECT_TRUE (settled && differences.isEmpty()) << differences.joinIntoString ("\n");
+
+    const int failures = stalls + (stormFinished ? 0 : 1) + differences.size() + (settled ? 0 : 1);
+    std::cout << "events stormed: " << stormed.load() << ", attach/detach cycles: " << cyclesDone.load()
+              << ", failures: " << failures << std::endl;
+    EXPECT_EQ (failures, 0);
+}
