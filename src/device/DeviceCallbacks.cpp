@@ -3,6 +3,7 @@
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -54,9 +55,23 @@ void deliver (const DeviceCallbackStruct& device, VYR_CallbackEvent event)
         device.eventCallback (device.userData, nullptr, event);
 }
 
+/** Lets go of a delivery's lock. The message thread may still be signalling the lock's
+    event when tryEnter has already returned, so the lock is deleted there, after the
+    message that granted it has finished.
+*/
+void release (std::unique_ptr<PendingDelivery> delivery)
+{
+    delivery->lock.exit();
+    auto* raw = delivery.release();
+
+    if (! juce::MessageManager::callAsync ([raw] { delete raw; }))
+        delete raw; // no message loop any more: nobody is signalling it either
+}
+
 void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEvent event)
 {
-    PendingDelivery delivery;
+    auto owned = std::make_unique<PendingDelivery>();
+    auto& delivery = *owned;
 
     {
         const std::lock_guard<std::mutex> guard (deliveryMutex);
@@ -94,6 +109,8 @@ void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEve
     // The owner may have been withdrawn while this thread waited: look again under the lock.
     if (locked)
         deliver (device, event);
+
+    release (std::move (owned));
 }
 } // namespace
 
