@@ -14,27 +14,6 @@ constexpr int startTimeout = 20000;
 constexpr int exitTimeout = 10000;
 const juce::String title ("Tarvik Panel v1.2.0.0");
 
-juce::String storedValue (const ProgramHome& home, const juce::String& key)
-{
-    juce::PropertiesFile::Options options;
-    options.applicationName = "Tarvik Panel";
-    options.filenameSuffix = ".settings";
-    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
-    juce::PropertiesFile file (options);
-    return file.containsKey (key) ? file.getValue (key) : juce::String ("<missing>");
-}
-
-void storeValue (const ProgramHome& home, const juce::String& key, const juce::String& value)
-{
-    juce::PropertiesFile::Options options;
-    options.applicationName = "Tarvik Panel";
-    options.filenameSuffix = ".settings";
-    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
-    juce::PropertiesFile file (options);
-    file.setValue (key, value);
-    ASSERT_TRUE (file.save());
-}
-
 /** The face of the default window, centred on the main display: its top-left corner. */
 juce::Point<int> defaultCentredPosition (int menuBarHeight)
 {
@@ -93,13 +72,13 @@ TEST (Program, FirstRunOpensCentredWritesNothingAndTheNextStartRestoresTheWindow
         EXPECT_EQ (run.exitCode, 0);
     }
 
-    const auto stored = storedValue (home, "WindowPosition");
+    const auto stored = home.storedValue ("WindowPosition");
     EXPECT_TRUE (stored.startsWith (juce::String (firstPosition.x) + " " + juce::String (firstPosition.y) + " 316 "
                                     + juce::String (405 + barHeight)))
         << stored;
 
     // A stored position elsewhere is restored exactly (no edge dragged, nothing re-centred).
-    storeValue (home, "WindowPosition", "100 120 226 314");
+    ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 226 314"));
     {
         ProgramRun run (home, {});
         const auto pos = run.waitForErrorLine ("POS: ", startTimeout);
@@ -110,29 +89,29 @@ TEST (Program, FirstRunOpensCentredWritesNothingAndTheNextStartRestoresTheWindow
         ASSERT_TRUE (run.waitForExit (exitTimeout)) << "closing the window did not end the application";
         EXPECT_EQ (run.exitCode, 0);
     }
-    EXPECT_TRUE (storedValue (home, "WindowPosition").startsWith ("100 120 226 314"));
+    EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("100 120 226 314"));
 }
 
 TEST (Program, DefaultsAtStartIgnoreTheStoredWindowUntilTheWayOut)
 {
     ProgramHome home;
-    storeValue (home, "WindowPosition", "100 120 316 429");
+    ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 316 429"));
 
     ProgramRun run (home, { "/DeFaults" });
     ASSERT_TRUE (run.waitForErrorLine ("gross", startTimeout).isNotEmpty());
 
     // Emptied at start and saved after the delay; no position is reported on a reset.
-    EXPECT_TRUE (pumpUntil ([&] { return storedValue (home, "WindowPosition").isEmpty(); }, 8000))
-        << storedValue (home, "WindowPosition");
+    EXPECT_TRUE (pumpUntil ([&] { return home.storedValue ("WindowPosition").isEmpty(); }, 8000))
+        << home.storedValue ("WindowPosition");
     EXPECT_FALSE (run.standardError().contains ("POS: "));
 
     laterLaunch (home, { "/shutdown" });
     ASSERT_TRUE (run.waitForExit (exitTimeout));
 
     const auto centre = defaultCentredPosition (barHeight);
-    EXPECT_TRUE (storedValue (home, "WindowPosition")
+    EXPECT_TRUE (home.storedValue ("WindowPosition")
                      .startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
-        << storedValue (home, "WindowPosition");
+        << home.storedValue ("WindowPosition");
 }
 
 TEST (Program, OptionsMustBeTheWholeParameterString)
@@ -141,7 +120,7 @@ TEST (Program, OptionsMustBeTheWholeParameterString)
     {
         SCOPED_TRACE (arguments.joinIntoString ("|"));
         ProgramHome home;
-        storeValue (home, "WindowPosition", "100 120 316 429");
+        ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 316 429"));
 
         ProgramRun run (home, arguments);
         const auto pos = run.waitForErrorLine ("POS: ", startTimeout);
@@ -156,7 +135,7 @@ TEST (Program, OptionsMustBeTheWholeParameterString)
 TEST (Program, LaterLaunchesHandTheirCommandLineToTheRunningPanel)
 {
     ProgramHome home;
-    storeValue (home, "WindowPosition", "100 120 316 429");
+    ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 316 429"));
 
     ProgramRun run (home, {});
     ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty());
@@ -177,7 +156,7 @@ TEST (Program, LaterLaunchesHandTheirCommandLineToTheRunningPanel)
     EXPECT_EQ (run.exitCode, 0);
 
     const auto centre = defaultCentredPosition (barHeight);
-    EXPECT_TRUE (storedValue (home, "WindowPosition")
+    EXPECT_TRUE (home.storedValue ("WindowPosition")
                      .startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
-        << storedValue (home, "WindowPosition");
+        << home.storedValue ("WindowPosition");
 }

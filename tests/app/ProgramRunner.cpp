@@ -72,15 +72,52 @@ juce::StringPairArray ProgramHome::environment() const
     return env;
 }
 
+namespace
+{
+RawArguments toBytes (const juce::StringArray& arguments)
+{
+    std::vector<std::string> bytes;
+    for (auto& a : arguments)
+        bytes.push_back (a.toStdString());
+    return RawArguments (std::move (bytes));
+}
+
+juce::PropertiesFile::Options settingsOptionsFor (const ProgramHome& home)
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Tarvik Panel";
+    options.filenameSuffix = ".settings";
+    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
+    return options;
+}
+} // namespace
+
+juce::String ProgramHome::storedValue (const juce::String& key) const
+{
+    juce::PropertiesFile file (settingsOptionsFor (*this));
+    return file.containsKey (key) ? file.getValue (key) : juce::String ("<missing>");
+}
+
+bool ProgramHome::storeValue (const juce::String& key, const juce::String& value) const
+{
+    juce::PropertiesFile file (settingsOptionsFor (*this));
+    file.setValue (key, value);
+    return file.save();
+}
+
 ProgramRun::ProgramRun (const ProgramHome& home, const juce::StringArray& arguments)
+    : ProgramRun (home, toBytes (arguments))
+{
+}
+
+ProgramRun::ProgramRun (const ProgramHome& home, const RawArguments& arguments)
 {
     outFile = home.root.getNonexistentChildFile ("stdout", ".txt", false);
     errFile = home.root.getNonexistentChildFile ("stderr", ".txt", false);
 
     // Everything the child needs is made before fork: after it only exec-safe calls run.
     std::vector<std::string> argStrings { TARVIK_PANEL_PROGRAM };
-    for (auto& a : arguments)
-        argStrings.push_back (a.toStdString());
+    argStrings.insert (argStrings.end(), arguments.bytes.begin(), arguments.bytes.end());
 
     std::vector<std::string> envStrings;
     const auto env = home.environment();

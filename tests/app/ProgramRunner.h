@@ -1,8 +1,11 @@
 #pragma once
 
+#include <string>
+#include <utility>
 #include <sys/types.h>
+#include <vector>
 
-#include <juce_core/juce_core.h>
+#include <juce_data_structures/juce_data_structures.h>
 
 namespace tarvik::test
 {
@@ -18,6 +21,19 @@ public:
     juce::File settingsFile() const;
     juce::File root;
     juce::StringPairArray environment() const;
+
+    /** A key of the settings file as stored, or "<missing>". */
+    juce::String storedValue (const juce::String& key) const;
+
+    /** Writes a key into the settings file, as an earlier run would have; false if it could not. */
+    bool storeValue (const juce::String& key, const juce::String& value) const;
+};
+
+/** Command-line arguments as raw bytes, which need not be UTF-8. */
+struct RawArguments
+{
+    explicit RawArguments (std::vector<std::string> b) : bytes (std::move (b)) {}
+    std::vector<std::string> bytes;
 };
 
 /** One run of the program, its standard output and error streams in files. */
@@ -25,6 +41,8 @@ class ProgramRun
 {
 public:
     ProgramRun (const ProgramHome& home, const juce::StringArray& arguments);
+
+    ProgramRun (const ProgramHome& home, const RawArguments& arguments);
     ~ProgramRun();
 
     /** True once the program has ended; its exit code is then in exitCode. */

@@ -17,10 +17,10 @@ void bind()
 
 sim::AudioDeviceSpec audioDevice (const char* name, const char* maker = sim::kMakerName)
 {
-    sim::AudioDeviceSpec spec;
-    spec.name = name;
-    spec.manufacturer = maker;
-    return spec;
+    sim::AudioDeviceSpec device;
+    device.name = name;
+    device.manufacturer = maker;
+    return device;
 }
 } // namespace
 

@@ -286,8 +286,8 @@ TEST_F (RawUSBDevice, ConfigurationFailuresPrintTheirLinesAndLeaveNoDeviceOpen)
     out.takeNew();
 
     // Each case arrives as a hot-plugged matching device, is refused and then unplugged again.
-    const auto arriveAndRefuse = [&] (const UsbDeviceSpec& spec, const Lines& errorLines) {
-        const int id = sim.attachUsbDevice (spec);
+    const auto arriveAndRefuse = [&] (const UsbDeviceSpec& usbDevice, const Lines& errorLines) {
+        const int id = sim.attachUsbDevice (usbDevice);
         const auto expected = concat ({ { addedLine }, deviceLines(), errorLines });
         ASSERT_TRUE (pumpUntil ([&] { return out.takeNew() == expected; }, 3000))
             << "expected the refusal lines for this device";

@@ -14,119 +14,28 @@ using namespace tarvik::test;
 
 namespace
 {
-/** A run of the program with its arguments passed as raw bytes (ProgramRun takes text, which
-    cannot carry bytes that are no UTF-8).
-*/
-class RawRun final
+/** Waits for the window's position line; "" if the program ends or the time runs out first. */
+juce::String waitForPositionLine (ProgramRun& run, int timeoutMilliseconds)
 {
-public:
-    RawRun (const ProgramHome& home, const std::vector<std::string>& arguments)
-        : errFile (home.root.getNonexistentChildFile ("stderr", ".txt", false))
-    {
-        std::vector<std::string> args { TARVIK_PANEL_PROGRAM };
-        args.insert (args.end(), arguments.begin(), arguments.end());
-
-        std::vector<std::string> envStrings;
-        const auto env = home.environment();
-        for (auto& key : env.getAllKeys())
-            envStrings.push_back ((key + "=" + env[key]).toStdString());
-
-        std::vector<char*> argv, envp;
-        for (auto& s : args)
-            argv.push_back (s.data());
-        argv.push_back (nullptr);
-        for (auto& s : envStrings)
-            envp.push_back (s.data());
-        envp.push_back (nullptr);
-
-        const auto errPath = errFile.getFullPathName().toStdString();
-        pid = ::fork();
-
-        if (pid == 0)
-        {
-            const int out = ::open ("/dev/null", O_WRONLY);
-            const int err = ::open (errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2 (out, STDOUT_FILENO);
-            ::dup2 (err, STDERR_FILENO);
-            ::execve (argv[0], argv.data(), envp.data());
-            ::_exit (127);
-        }
-    }
-
-    ~RawRun()
-    {
-        if (isRunning())
-        {
-            ::kill (pid, SIGKILL);
-            ::waitpid (pid, nullptr, 0);
-        }
-    }
-
-    bool isRunning()
-    {
-        if (pid <= 0 || exitCode >= 0)
-            return false;
-        int status = 0;
-        if (::waitpid (pid, &status, WNOHANG) == pid)
-        {
-            exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
-            return false;
-        }
-        return true;
-    }
-
-    bool waitForExit (int timeoutMilliseconds)
-    {
-        return pumpUntil ([this] { return ! isRunning(); }, timeoutMilliseconds);
-    }
-
-    juce::String standardError() const { return errFile.loadFileAsString(); }
-
-    /** Waits for the window's position line; "" if the program ends or the time runs out first. */
-    juce::String waitForPositionLine (int timeoutMilliseconds)
-    {
-        juce::String found;
-        pumpUntil ([&] {
-            found = positionLine (standardError());
-            return found.isNotEmpty() || ! isRunning();
-        }, timeoutMilliseconds);
-        return found;
-    }
-
-    int exitCode = -1;
-
-private:
-    juce::File errFile;
-    pid_t pid = -1;
-};
+    juce::String found;
+    pumpUntil ([&] {
+        found = positionLine (run.standardError());
+        return found.isNotEmpty() || ! run.isRunning();
+    }, timeoutMilliseconds);
+    return found;
+}
 
 const juce::String storedWindow ("100 120 316 429");
 
 void storeWindow (const ProgramHome& home)
 {
-    juce::PropertiesFile::Options options;
-    options.applicationName = "Tarvik Panel";
-    options.filenameSuffix = ".settings";
-    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
-    juce::PropertiesFile file (options);
-    file.setValue ("WindowPosition", storedWindow);
-    ASSERT_TRUE (file.save());
-}
-
-juce::String storedValue (const ProgramHome& home, const juce::String& key)
-{
-    juce::PropertiesFile::Options options;
-    options.applicationName = "Tarvik Panel";
-    options.filenameSuffix = ".settings";
-    options.folderName = home.settingsFile().getParentDirectory().getFullPathName();
-    juce::PropertiesFile file (options);
-    return file.containsKey (key) ? file.getValue (key) : juce::String ("<missing>");
+    ASSERT_TRUE (home.storeValue ("WindowPosition", storedWindow));
 }
 
 /** A later launch: it must end promptly and with success, and must build no window. */
 void expectLaterLaunchEnds (const ProgramHome& home, const std::vector<std::string>& arguments)
 {
-    RawRun later (home, arguments);
+    ProgramRun later (home, RawArguments { arguments });
     ASSERT_TRUE (later.waitForExit (programExitTimeout)) << "a later launch kept running";
     EXPECT_EQ (later.exitCode, 0) << later.standardError().substring (0, 2000);
     EXPECT_FALSE (later.standardError().contains ("POS: ")) << "a later launch built a window";
@@ -166,19 +75,19 @@ TEST (BadCommandLine, UnmatchedLinesAtTheFirstLaunchOpenTheStoredWindowAndQuitCl
     for (size_t first = 0; first < cases.size(); first += batchSize)
     {
         std::vector<std::unique_ptr<ProgramHome>> homes;
-        std::vector<std::unique_ptr<RawRun>> runs;
+        std::vector<std::unique_ptr<ProgramRun>> runs;
         const auto last = std::min (cases.size(), first + batchSize);
 
         for (size_t i = first; i < last; ++i)
         {
             homes.push_back (std::make_unique<ProgramHome>());
             storeWindow (*homes.back());
-            runs.push_back (std::make_unique<RawRun> (*homes.back(), cases[i].arguments));
+            runs.push_back (std::make_unique<ProgramRun> (*homes.back(), RawArguments { cases[i].arguments }));
         }
 
         std::vector<juce::String> positions;
         for (auto& run : runs)
-            positions.push_back (run->waitForPositionLine (programStartTimeout));
+            positions.push_back (waitForPositionLine (*run, programStartTimeout));
 
         for (size_t i = first; i < last; ++i)
         {
@@ -194,7 +103,7 @@ TEST (BadCommandLine, UnmatchedLinesAtTheFirstLaunchOpenTheStoredWindowAndQuitCl
             expectLaterLaunchEnds (home, { "/shutdown" });
             EXPECT_TRUE (run.waitForExit (programExitTimeout)) << "the panel did not quit";
             EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
-            EXPECT_TRUE (storedValue (home, "WindowPosition").startsWith (storedWindow)) << storedValue (home, "WindowPosition");
+            EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith (storedWindow)) << home.storedValue ("WindowPosition");
 
             if (failedChecks() != failedBefore)
                 ++failures;
@@ -211,8 +120,8 @@ TEST (BadCommandLine, UnmatchedLinesFromLaterLaunchesLeaveThePanelRunningUntilAn
     ProgramHome home;
     storeWindow (home);
 
-    RawRun run (home, {});
-    ASSERT_EQ (run.waitForPositionLine (programStartTimeout), "POS: 100 120") << run.standardError();
+    ProgramRun run (home, juce::StringArray());
+    ASSERT_EQ (waitForPositionLine (run, programStartTimeout), "POS: 100 120") << run.standardError();
 
     auto cases = unmatchedLines();
     // Longer than the hand-over takes: the later launch ends without handing it over.
@@ -239,7 +148,7 @@ TEST (BadCommandLine, UnmatchedLinesFromLaterLaunchesLeaveThePanelRunningUntilAn
     expectLaterLaunchEnds (home, { "/shutdown" });
     EXPECT_TRUE (run.waitForExit (programExitTimeout));
     EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
-    EXPECT_TRUE (storedValue (home, "WindowPosition").startsWith (storedWindow)) << storedValue (home, "WindowPosition");
+    EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith (storedWindow)) << home.storedValue ("WindowPosition");
 
     std::cout << "inputs tried: " << tried << ", failures: " << failures << std::endl;
     EXPECT_EQ (failures, 0);
