@@ -114,6 +114,7 @@ public:
         void placeOnceFramed (juce::Rectangle<int> bounds)
         {
             placement = bounds;
+            framelessTicks = 0;
             startTimer (50);
         }
        #endif
@@ -138,9 +139,17 @@ public:
                 return;
             }
 
-            // Until the window manager has framed the window, a move would be taken the wrong way.
+            // Until the window manager has framed the window, a move would be taken the wrong way;
+            // with no window manager there is no frame to wait for.
             if (! peer->getFrameSizeIfPresent())
+            {
+                if (++framelessTicks > 40)
+                {
+                    stopTimer();
+                    placement.reset();
+                }
                 return;
+            }
 
             stopTimer();
             syncFrameBorder();
@@ -175,17 +184,26 @@ public:
 
             const juce::Rectangle<int> wanted (current.getX(), current.getY(), width, faceHeight + strip);
 
-            // Once per size: a window manager that will not take the corrected size must not
-            // be asked again and again.
-            if (current == lastCorrected || std::abs (wanted.getWidth() - current.getWidth()) + std::abs (wanted.getHeight() - current.getHeight()) <= 1)
+            if (std::abs (wanted.getWidth() - current.getWidth()) + std::abs (wanted.getHeight() - current.getHeight()) <= 1)
                 return;
 
+            // A window manager still busy with its own resize (the user may still hold the
+            // frame) drops the request; ask again for some seconds, but not for ever: one
+            // that holds the window to other size hints would refuse every time.
+            correctionsOfThisSize = current == lastCorrected ? correctionsOfThisSize + 1 : 0;
             lastCorrected = current;
+
+            if (correctionsOfThisSize >= 25)
+                return;
+
             setBoundsConstrained (wanted);
+            startTimer (400);
         }
 
         bool constraining = false;
         juce::Rectangle<int> lastCorrected;
+        int correctionsOfThisSize = 0;
+        int framelessTicks = 0;
         std::optional<juce::Rectangle<int>> placement;
        #endif
 
@@ -264,12 +282,6 @@ public:
         }
 
         window->setVisible (true);
-
-       #if JUCE_LINUX
-        if (restored && ! reset)
-            window->placeOnceFramed (window->getBounds());
-       #endif
-
         mainDocumentWindow = std::move (window);
 
         if (panel != nullptr)
@@ -287,6 +299,12 @@ public:
                           << (position.y > 0 ? position.y : 30) << "\n" << std::flush;
             }
         }
+
+       #if JUCE_LINUX
+        // Placed before the window manager framed the window, the window may have landed
+        // with its frame, not its client, at the place asked for.
+        mainDocumentWindow->placeOnceFramed (mainDocumentWindow->getBounds());
+       #endif
 
        #if ! JUCE_MAC
         handover->startServing ([this] (const juce::String& parameters) { anotherInstanceStarted (parameters); });

@@ -1,0 +1,784 @@
+// The real program on its own desktop, driven with the mouse as a person would, checked by
+// what the screen shows and by what the simulated TARVIK ends up holding.
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include "support/PanelSession.h"
+#include "support/Screen.h"
+#include "resources/VYRBIN.h"
+
+using namespace tarvik::e2e;
+
+namespace
+{
+constexpr int faceWidth = 316;
+constexpr int faceHeight = 405;
+constexpr double faceAspect = 226.0 / 290.0;
+
+void pause (int milliseconds) { std::this_thread::sleep_for (std::chrono::milliseconds (milliseconds)); }
+
+double number (const std::map<std::string, std::string>& state, const std::string& key)
+{
+    const auto found = state.find (key);
+    return found == state.end() ? std::nan ("") : std::stod (found->second);
+}
+
+std::string describe (const std::map<std::string, std::string>& state)
+{
+    std::string text;
+    for (const auto& [key, value] : state)
+        text += key + "=" + value + " ";
+    return text;
+}
+
+/** The settings file's value for a key, or nothing when the file is no valid settings file. */
+std::optional<juce::String> storedValue (const std::string& settingsText, const juce::String& key)
+{
+    const auto xml = juce::XmlDocument::parse (juce::String (settingsText));
+    if (xml == nullptr || ! xml->hasTagName ("PROPERTIES"))
+        return std::nullopt;
+    if (auto* value = xml->getChildByAttribute ("name", key))
+        return value->getStringAttribute ("val");
+    return std::nullopt;
+}
+
+juce::String text (juce::Rectangle<int> r) { return r.toString(); }
+} // namespace
+
+//==============================================================================
+class PanelE2E : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        session = std::make_unique<PanelSession> (::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ASSERT_TRUE (session->startDesktop()) << "no Xvfb display with openbox could be started";
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::cout << "Screenshots and program output are kept in " << session->artifactsFolder() << "\n";
+    }
+
+    //==============================================================================
+    /** Starts the program and waits until its window shows a painted face. */
+    PanelGeometry start (const std::vector<std::string>& arguments = {}, bool attached = true)
+    {
+        session->launch (arguments, attached);
+        const auto window = session->waitForMainWindow (20000);
+        EXPECT_TRUE (window.has_value()) << "no window titled \"" << mainWindowTitle << "\" appeared";
+        if (! window)
+            return {};
+
+        // Settled: the same bounds twice in a row, a painted face that no longer changes.
+        juce::Rectangle<int> previous;
+        EXPECT_TRUE (eventually ([&] {
+            const auto bounds = session->panelBounds();
+            const bool same = bounds == previous && bounds.getWidth() >= 200;
+            previous = bounds;
+            return same && waitUntilStill (bounds, 1000);
+        }, 20000)) << "the window did not settle; last at " << text (previous);
+        geometry = { session->panelBounds() };
+        return geometry;
+    }
+
+    /** Starts with the interface absent, keeps the bare face for later comparisons, then
+        attaches the interface and waits until the controls show.
+    */
+    PanelGeometry startThenAttach()
+    {
+        start ({}, false);
+        bareFace = session->snapshot ("bare-face");
+        EXPECT_EQ (session->sim().command ("attach"), "ok");
+        waitForControls();
+        return geometry;
+    }
+
+    /** Waits until the area stops changing and shows more than a plain colour. */
+    bool waitUntilStill (juce::Rectangle<int> area, int timeoutMilliseconds = 15000)
+    {
+        juce::Image previous;
+        return eventually ([&] {
+            const auto shot = session->desktop().screenshot();
+            const bool painted = shareOf (shot, area, isDark) > 0.02;
+            const bool still = previous.isValid() && differingShare (previous, shot, area, 8) == 0.0;
+            previous = shot;
+            return painted && still && shareOf (shot, area, [] (juce::Colour c) { return c.getBrightness() < 0.04f; }) < 0.3;
+        }, timeoutMilliseconds);
+    }
+
+    bool controlsShown (const juce::Image& shot) const
+    {
+        for (const auto& place : { places::labelIn1, places::labelIn2, places::labelOut1, places::labelOut2 })
+            if (differingShare (shot, bareFace, geometry.slot (place)) < 0.05)
+                return false;
+        return true;
+    }
+
+    bool controlsHidden (const juce::Image& shot) const
+    {
+        return differingShare (shot, bareFace, geometry.face(), 30) < 0.002;
+    }
+
+    void waitForControls()
+    {
+        EXPECT_TRUE (eventually ([&] { return controlsShown (session->desktop().screenshot()); }, 10000))
+            << "the controls did not show after the interface was attached";
+        waitUntilStill (geometry.client, 5000);
+    }
+
+    /** The thumb centre of one fader, as the screen shows it. */
+    std::optional<double> thumb (const juce::Image& shot, const FacePlace& group, bool right) const
+    {
+        return thumbCentre (shot, bareFace, geometry.fader (group, right));
+    }
+
+    /** Polls until the thumb shows the value (within 3 pixels). */
+    bool thumbShows (const FacePlace& group, bool right, double decibels, int timeoutMilliseconds = 5000)
+    {
+        const auto expected = geometry.thumbCentreFor (group, decibels);
+        return eventually ([&] {
+            const auto found = thumb (session->desktop().screenshot(), group, right);
+            return found && std::abs (*found - expected) <= 3.0;
+        }, timeoutMilliseconds);
+    }
+
+    std::string thumbReport (const juce::Image& shot, const FacePlace& group, bool right, double decibels) const
+    {
+        const auto found = thumb (shot, group, right);
+        return "thumb centre at " + (found ? std::to_string (*found) : std::string ("(none)"))
+             + ", expected " + std::to_string (geometry.thumbCentreFor (group, decibels)) + " for " + std::to_string (decibels) + " dB";
+    }
+
+    /** The window's client bounds once they have stayed the same for a while (the program
+        may still be bringing a resized window back to the face's aspect).
+    */
+    juce::Rectangle<int> settledBounds (int timeoutMilliseconds = 10000)
+    {
+        // The program corrects a window manager's resize a quarter second after the last
+        // change, later under load: the same bounds for over a second count as settled.
+        juce::Rectangle<int> previous;
+        int sameReads = 0;
+        eventually ([&] {
+            pause (300);
+            const auto bounds = session->panelBounds();
+            sameReads = bounds == previous ? sameReads + 1 : 0;
+            previous = bounds;
+            return sameReads >= 4;
+        }, timeoutMilliseconds);
+        geometry = { previous };
+        waitUntilStill (previous, 3000);
+        return previous;
+    }
+
+    /** The loopback dialog's client area once it has stopped moving and resizing. */
+    juce::Rectangle<int> settledDialog()
+    {
+        juce::Rectangle<int> previous, bounds;
+        EXPECT_TRUE (eventually ([&] {
+            pause (300);
+            const auto dialog = session->desktop().findWindow ("PatchWEAVE Loopback");
+            bounds = dialog ? session->desktop().clientBounds (*dialog) : juce::Rectangle<int>();
+            const bool same = ! bounds.isEmpty() && bounds == previous;
+            previous = bounds;
+            return same;
+        }, 8000)) << "the loopback dialog did not settle";
+        waitUntilStill (bounds, 3000);
+        return bounds;
+    }
+
+    /** The bottom-right grip of the window manager's frame, where a person grabs to resize. */
+    juce::Point<int> frameCorner()
+    {
+        const auto window = session->waitForMainWindow();
+        const auto frame = window ? session->desktop().frameExtents (*window) : juce::BorderSize<int>();
+        return { geometry.client.getRight() + frame.getRight() / 2, geometry.client.getBottom() + frame.getBottom() / 2 };
+    }
+
+    bool muteLit (const juce::Image& shot, const FacePlace& place) const
+    {
+        return shareOf (shot, geometry.slot (place), isRed) > 0.3;
+    }
+
+    /** Polls the device until the condition holds; returns the last state read. */
+    std::map<std::string, std::string> deviceState (const std::function<bool (const std::map<std::string, std::string>&)>& condition,
+                                                    int timeoutMilliseconds = 5000)
+    {
+        std::map<std::string, std::string> state;
+        eventually ([&] {
+            state = session->sim().state();
+            return ! state.empty() && condition (state);
+        }, timeoutMilliseconds);
+        return state;
+    }
+
+    //==============================================================================
+    // The in-window menu bar, used with the mouse.
+
+    /** The centres of the menu names on the bar, found as runs of dark text. */
+    std::vector<juce::Point<int>> menuTitles()
+    {
+        const auto shot = session->desktop().screenshot();
+        const auto bar = geometry.bar().reduced (0, 4);
+        std::vector<juce::Point<int>> centres;
+        for (const auto& run : darkColumnRuns (shot, bar, 8))
+            centres.emplace_back (run.getStart() + run.getLength() / 2, bar.getCentreY());
+        return centres;
+    }
+
+    /** Opens a menu of the bar; returns its window's area on the screen. */
+    juce::Rectangle<int> openMenu (int index, const std::string& step)
+    {
+        const auto titles = menuTitles();
+        EXPECT_EQ (titles.size(), 4u) << "the menu bar should show File, Config, PatchWEAVE and Help";
+        if ((int) titles.size() <= index)
+            return {};
+
+        session->desktop().click (titles[(size_t) index]);
+        juce::Rectangle<int> menu;
+        EXPECT_TRUE (eventually ([&] {
+            const auto open = session->desktop().unmanagedWindows();
+            menu = open.empty() ? juce::Rectangle<int>() : open.back();
+            return ! menu.isEmpty();
+        }, 5000)) << "menu " << index << " did not open";
+        waitUntilStill (menu, 3000);
+        session->snapshot (step);
+        return menu;
+    }
+
+    /** The text lines of an open menu, top to bottom. */
+    std::vector<juce::Rectangle<int>> menuLines (juce::Rectangle<int> menu)
+    {
+        const auto shot = session->desktop().screenshot();
+        std::vector<juce::Rectangle<int>> lines;
+        for (const auto& rows : darkRowRuns (shot, menu.reduced (2), 5))
+            lines.push_back (menu.reduced (2).withY (rows.getStart()).withHeight (rows.getLength()));
+        return lines;
+    }
+
+    /** Rests the pointer on a menu item that opens a submenu; returns the submenu's area. */
+    juce::Rectangle<int> openSubmenu (juce::Rectangle<int> item, const std::string& step)
+    {
+        session->desktop().moveMouse ({ item.getX() + item.getWidth() / 3, item.getCentreY() });
+        juce::Rectangle<int> submenu;
+        EXPECT_TRUE (eventually ([&] {
+            const auto open = session->desktop().unmanagedWindows();
+            submenu = open.size() >= 2 ? open.back() : juce::Rectangle<int>();
+            return ! submenu.isEmpty();
+        }, 5000)) << "the submenu did not open";
+        waitUntilStill (submenu, 3000);
+        session->snapshot (step);
+        return submenu;
+    }
+
+    void pickMenuItem (juce::Rectangle<int> line)
+    {
+        session->desktop().click ({ line.getX() + line.getWidth() / 3, line.getCentreY() });
+        EXPECT_TRUE (eventually ([&] { return session->desktop().unmanagedWindows().empty(); }, 5000))
+            << "the menu stayed open after an item was picked";
+    }
+
+    void closeMenus()
+    {
+        session->desktop().key ("Escape");
+        if (! eventually ([&] { return session->desktop().unmanagedWindows().empty(); }, 2000))
+        {
+            session->desktop().key ("Escape");
+            eventually ([&] { return session->desktop().unmanagedWindows().empty(); }, 2000);
+        }
+    }
+
+    /** Picks Config > Sample rate > the item at the index (0 = 44100 ... 5 = 192000). */
+    void pickRate (int index)
+    {
+        const auto config = openMenu (1, "config-menu");
+        const auto items = menuLines (config);
+        ASSERT_EQ (items.size(), 2u) << "Config should hold Factory Defaults and Sample rate";
+        const auto rates = openSubmenu (items[1], "sample-rate-menu");
+        const auto lines = menuLines (rates);
+        ASSERT_EQ (lines.size(), 6u) << "the rate menu should list six rates";
+        session->desktop().moveMouse ({ rates.getX() + rates.getWidth() / 3, lines[(size_t) index].getCentreY() });
+        pause (200);
+        pickMenuItem (lines[(size_t) index]);
+    }
+
+    std::unique_ptr<PanelSession> session;
+    PanelGeometry geometry;
+    juce::Image bareFace;
+};
+
+//==============================================================================
+TEST_F (PanelE2E, StartsBareWithoutInterfaceAndShowsDeviceValuesOnAttach)
+{
+    start ({}, false);
+    bareFace = session->snapshot ("started-without-interface");
+
+    EXPECT_EQ (geometry.client.getWidth(), faceWidth);
+    EXPECT_EQ (geometry.client.getHeight(), faceHeight + geometry.barHeight);
+
+    // Only the panel's window is up: no dialog and no menu.
+    std::vector<std::string> titles;
+    EXPECT_TRUE (eventually ([&] {
+        titles = session->desktop().managedWindowTitles();
+        return titles == std::vector<std::string> { mainWindowTitle };
+    }, 5000)) << "windows on the screen: " << titles.size();
+    EXPECT_TRUE (session->desktop().unmanagedWindows().empty());
+
+    // The face without controls is the artwork alone: compare with the artwork itself.
+    const auto art = juce::ImageCache::getFromMemory (VYRBIN::temp_binary_data_10, VYRBIN::temp_binary_data_10Size)
+                         .rescaled (geometry.face().getWidth(), geometry.face().getHeight(), juce::Graphics::highResamplingQuality);
+    const auto face = bareFace.getClippedImage (geometry.face());
+    EXPECT_LT (differingShare (face, art, art.getBounds(), 40), 0.01) << "the face without the interface is not the bare artwork";
+    for (const auto& place : { places::muteIn, places::muteOut })
+        EXPECT_FALSE (muteLit (bareFace, place));
+    for (const auto& place : { places::labelIn1, places::labelIn2, places::labelOut1, places::labelOut2 })
+        EXPECT_LT (shareOf (bareFace, geometry.slot (place).reduced (4), [] (juce::Colour c) { return c.getBrightness() > 0.8f; }), 0.01)
+            << "a readout slot shows text before the interface is there: " << text (geometry.slot (place));
+    const auto device = session->sim().state();
+    EXPECT_EQ (number (device, "attached"), 0.0) << describe (device);
+
+    ASSERT_EQ (session->sim().command ("attach"), "ok");
+    const auto attachedAt = std::chrono::steady_clock::now();
+    EXPECT_TRUE (eventually ([&] { return controlsShown (session->desktop().screenshot()); }, 10000))
+        << "the controls did not show after the interface was attached";
+    const auto latency = std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - attachedAt);
+    RecordProperty ("controls_shown_after_ms", (int) latency.count());
+    waitUntilStill (geometry.client, 5000);
+    const auto shot = session->snapshot ("attached");
+
+    const auto state = session->sim().state();
+    ASSERT_EQ (number (state, "attached"), 1.0) << describe (state);
+
+    // Every thumb sits where the device's volume puts it, and no mute is lit.
+    const std::pair<FacePlace, bool> faders[] { { places::inGroup, false }, { places::inGroup, true },
+                                                { places::outGroup, false }, { places::outGroup, true } };
+    const char* keys[] { "in.vol1", "in.vol2", "out.vol1", "out.vol2" };
+    for (size_t i = 0; i < 4; ++i)
+    {
+        const auto value = number (state, keys[i]);
+        const auto found = thumb (shot, faders[i].first, faders[i].second);
+        ASSERT_TRUE (found.has_value()) << keys[i] << ": no thumb drawn";
+        EXPECT_NEAR (*found, geometry.thumbCentreFor (faders[i].first, value), 3.0) << keys[i] << " = " << value;
+    }
+    EXPECT_EQ (muteLit (shot, places::muteIn), number (state, "in.mute1") != 0.0);
+    EXPECT_EQ (muteLit (shot, places::muteOut), number (state, "out.mute1") != 0.0);
+}
+
+TEST_F (PanelE2E, MouseDragAndWheelMoveTheDeviceVolumes)
+{
+    startThenAttach();
+    auto before = session->snapshot ("attached");
+
+    // Drag the input 1 thumb 50 pixels down: a full range per 250 pixels makes that -12 dB.
+    const auto fader = geometry.fader (places::inGroup, false);
+    const auto thumbY = thumb (before, places::inGroup, false);
+    ASSERT_TRUE (thumbY.has_value());
+    const juce::Point<int> from { fader.getCentreX(), (int) std::lround (*thumbY) };
+    session->desktop().drag (from, from.translated (0, 50));
+
+    auto state = deviceState ([] (auto& s) { return number (s, "in.vol1") < -5.0; });
+    const auto in1 = number (state, "in.vol1");
+    EXPECT_NEAR (in1, -12.0, 1.0) << describe (state);
+    EXPECT_EQ (number (state, "in.vol2"), 0.0) << "input 2 moved with input 1: " << describe (state);
+
+    EXPECT_TRUE (thumbShows (places::inGroup, false, in1)) << thumbReport (session->desktop().screenshot(), places::inGroup, false, in1);
+    auto dragged = session->snapshot ("input-1-dragged");
+    EXPECT_GT (differingShare (before, dragged, geometry.slot (places::labelIn1)), 0.02) << "the input 1 readout did not change";
+    EXPECT_LT (differingShare (before, dragged, geometry.slot (places::labelIn2)), 0.01) << "the input 2 readout changed";
+
+    // Give the outputs two different values, then wheel down over the strip between them.
+    ASSERT_EQ (session->sim().command ("set vold outp 1 -10"), "ok");
+    ASSERT_EQ (session->sim().command ("set vold outp 2 -20"), "ok");
+    ASSERT_TRUE (thumbShows (places::outGroup, false, -10.0) && thumbShows (places::outGroup, true, -20.0))
+        << "the panel did not follow the output volumes set by another program";
+    session->snapshot ("outputs-apart");
+
+    const auto strip = geometry.strip (places::outGroup);
+    session->desktop().wheel ({ strip.getCentreX(), strip.getCentreY() }, -3);
+
+    state = deviceState ([] (auto& s) { return number (s, "out.vol1") < -10.0 && number (s, "out.vol2") < -20.0; });
+    session->snapshot ("outputs-wheeled");
+    const auto step1 = -10.0 - number (state, "out.vol1");
+    const auto step2 = -20.0 - number (state, "out.vol2");
+    EXPECT_GT (step1, 0.0) << describe (state);
+    EXPECT_DOUBLE_EQ (step1, step2) << "each output should step by the same amount from its own value: " << describe (state);
+
+    // The pair shows the lower value only until the device's report comes back; from then on
+    // each thumb shows its own channel again.
+    const auto out1 = number (state, "out.vol1"), out2 = number (state, "out.vol2");
+    EXPECT_TRUE (thumbShows (places::outGroup, false, out1)) << thumbReport (session->desktop().screenshot(), places::outGroup, false, out1);
+    EXPECT_TRUE (thumbShows (places::outGroup, true, out2)) << thumbReport (session->desktop().screenshot(), places::outGroup, true, out2);
+}
+
+TEST_F (PanelE2E, OutputMuteButtonMutesAndAFaderMoveUnmutes)
+{
+    startThenAttach();
+    ASSERT_FALSE (muteLit (session->snapshot ("attached"), places::muteOut));
+
+    session->desktop().click (geometry.slot (places::muteOut).getCentre());
+    auto state = deviceState ([] (auto& s) { return number (s, "out.mute1") == 1.0 && number (s, "out.mute2") == 1.0; });
+    EXPECT_EQ (number (state, "out.mute1"), 1.0) << describe (state);
+    EXPECT_EQ (number (state, "out.mute2"), 1.0) << describe (state);
+    EXPECT_EQ (number (state, "in.mute1") + number (state, "in.mute2"), 0.0) << "the inputs were muted too: " << describe (state);
+    EXPECT_TRUE (eventually ([&] { return muteLit (session->desktop().screenshot(), places::muteOut); }))
+        << "the output mute button is not lit";
+    EXPECT_FALSE (muteLit (session->snapshot ("output-muted"), places::muteIn));
+
+    // A move of an output fader takes the mute off; the button follows the device.
+    const auto thumbY = thumb (session->desktop().screenshot(), places::outGroup, true);
+    ASSERT_TRUE (thumbY.has_value());
+    const juce::Point<int> from { geometry.fader (places::outGroup, true).getCentreX(), (int) std::lround (*thumbY) };
+    session->desktop().drag (from, from.translated (0, 25));
+
+    state = deviceState ([] (auto& s) { return number (s, "out.mute1") == 0.0 && number (s, "out.mute2") == 0.0; });
+    EXPECT_EQ (number (state, "out.mute1") + number (state, "out.mute2"), 0.0) << describe (state);
+    EXPECT_LT (number (state, "out.vol2"), 0.0) << describe (state);
+    EXPECT_TRUE (eventually ([&] { return ! muteLit (session->desktop().screenshot(), places::muteOut); }))
+        << "the output mute button stayed lit after the device was unmuted";
+    session->snapshot ("output-unmuted-by-fader");
+}
+
+TEST_F (PanelE2E, PanelFollowsChangesMadeByAnotherProgram)
+{
+    startThenAttach();
+    session->snapshot ("attached");
+
+    ASSERT_EQ (session->sim().command ("set vold inpt 2 -60"), "ok");
+    ASSERT_TRUE (thumbShows (places::inGroup, true, -60.0)) << thumbReport (session->desktop().screenshot(), places::inGroup, true, -60.0);
+
+    const auto changedAt = std::chrono::steady_clock::now();
+    ASSERT_EQ (session->sim().command ("set vold inpt 2 -30"), "ok");
+    ASSERT_EQ (session->sim().command ("set mute inpt 1 1"), "ok");
+
+    EXPECT_TRUE (thumbShows (places::inGroup, true, -30.0)) << thumbReport (session->desktop().screenshot(), places::inGroup, true, -30.0);
+    EXPECT_TRUE (eventually ([&] { return muteLit (session->desktop().screenshot(), places::muteIn); }))
+        << "the input mute button did not light when another program muted input 1";
+    RecordProperty ("panel_followed_after_ms",
+                    (int) std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - changedAt).count());
+    const auto shot = session->snapshot ("followed-other-program");
+    EXPECT_FALSE (muteLit (shot, places::muteOut));
+    EXPECT_NEAR (*thumb (shot, places::inGroup, false), geometry.thumbCentreFor (places::inGroup, 0.0), 3.0) << "input 1's thumb moved";
+
+    ASSERT_EQ (session->sim().command ("set mute inpt 1 0"), "ok");
+    EXPECT_TRUE (eventually ([&] { return ! muteLit (session->desktop().screenshot(), places::muteIn); }))
+        << "the input mute button stayed lit after another program unmuted the inputs";
+    session->snapshot ("unmuted-by-other-program");
+}
+
+TEST_F (PanelE2E, SampleRatePickedFromConfigMenuAndTickedOnReopening)
+{
+    startThenAttach();
+    auto state = session->sim().state();
+    ASSERT_EQ (number (state, "in.rate"), 48000.0) << describe (state);
+
+    pickRate (3);
+    state = deviceState ([] (auto& s) { return number (s, "in.rate") == 96000.0 && number (s, "out.rate") == 96000.0; });
+    EXPECT_EQ (number (state, "in.rate"), 96000.0) << describe (state);
+    EXPECT_EQ (number (state, "out.rate"), 96000.0) << describe (state);
+    session->snapshot ("rate-picked");
+
+    // Reopened, the menu ticks the rate the device runs at: the one line that starts further left.
+    const auto config = openMenu (1, "config-reopened");
+    const auto items = menuLines (config);
+    ASSERT_EQ (items.size(), 2u);
+    const auto rates = openSubmenu (items[1], "rates-reopened");
+    const auto lines = menuLines (rates);
+    ASSERT_EQ (lines.size(), 6u);
+
+    const auto shot = session->desktop().screenshot();
+    std::vector<int> starts;
+    for (const auto& line : lines)
+        starts.push_back (leftmostDark (shot, line));
+    const auto textStart = *std::max_element (starts.begin(), starts.end());
+    std::vector<int> ticked;
+    for (size_t i = 0; i < starts.size(); ++i)
+        if (starts[i] < textStart - 3)
+            ticked.push_back ((int) i);
+    EXPECT_EQ (ticked, std::vector<int> { 3 }) << "the tick should stand before \"96000  Hz\", the fourth rate";
+    closeMenus();
+}
+
+TEST_F (PanelE2E, LoopbackDialogSwitchesTheDeviceAndIsRemembered)
+{
+    startThenAttach();
+    const auto patchweave = openMenu (2, "patchweave-menu");
+    const auto items = menuLines (patchweave);
+    ASSERT_EQ (items.size(), 2u) << "PatchWEAVE should hold Loopback and Reset";
+    pickMenuItem (items[0]);
+
+    std::optional<unsigned long> dialog;
+    ASSERT_TRUE (eventually ([&] { return (dialog = session->desktop().findWindow ("PatchWEAVE Loopback")).has_value(); }, 5000))
+        << "the loopback dialog did not appear";
+    const auto area = settledDialog();
+    session->snapshot ("loopback-dialog");
+
+    // Beside the panel, on the side with more room, level with its top; the window manager may
+    // put its frame where the client was asked to go.
+    const auto screen = session->desktop().screenBounds();
+    // The dialog's native window is replaced as it comes up; ask the one that stands now.
+    const auto frame = session->desktop().frameExtents (session->desktop().findWindow ("PatchWEAVE Loopback").value_or (*dialog));
+    const bool rightHasMoreRoom = screen.getRight() - geometry.client.getRight() > geometry.client.getX() - area.getWidth();
+    if (rightHasMoreRoom)
+        EXPECT_NEAR (area.getX(), geometry.client.getRight(), frame.getLeft() + 1) << text (area) << " beside " << text (geometry.client);
+    else
+        EXPECT_NEAR (area.getRight(), geometry.client.getX(), frame.getLeft() + frame.getRight() + 1) << text (area) << " beside " << text (geometry.client);
+    EXPECT_NEAR (area.getY(), geometry.client.getY(), frame.getTop() + 1) << text (area) << " beside " << text (geometry.client);
+
+    // At the first opening the stored state (off) is sent again.
+    auto state = deviceState ([] (auto& s) { return number (s, "loopback") == 0.0; });
+    EXPECT_EQ (number (state, "loopback"), 0.0) << describe (state);
+
+    const auto anchorArea = [&] (float fx, float fy) {
+        return juce::Rectangle<int> (10, 10).withCentre ({ area.getX() + (int) (fx * (float) area.getWidth()),
+                                                          area.getY() + (int) (fy * (float) area.getHeight()) });
+    };
+    const auto onCurve = anchorArea (0.312102f, 0.301242f);
+    const auto offCurve = anchorArea (0.312102f, 0.636646f);
+    auto shot = session->desktop().screenshot();
+    EXPECT_GT (shareOf (shot, offCurve, isGreen), 0.3) << "no green curve from the off routing";
+    EXPECT_LT (shareOf (shot, onCurve, isGreen), 0.05) << "a curve of the on routing is drawn while off";
+
+    const juce::Rectangle<int> onButton (area.getX() + (int) (0.0414013f * (float) area.getWidth()),
+                                         area.getY() + (int) (0.298137f * (float) area.getHeight()),
+                                         (int) (0.146497f * (float) area.getWidth()),
+                                         (int) (0.142857f * (float) area.getHeight()));
+    session->desktop().click (onButton.getCentre());
+
+    state = deviceState ([] (auto& s) { return number (s, "loopback") == 1.0; });
+    EXPECT_EQ (number (state, "loopback"), 1.0) << describe (state);
+    EXPECT_TRUE (eventually ([&] { return shareOf (session->desktop().screenshot(), onCurve, isGreen) > 0.3; }))
+        << "the on routing's curves are not drawn";
+    shot = session->snapshot ("loopback-on");
+    EXPECT_LT (shareOf (shot, offCurve, isGreen), 0.05) << "the off routing's curves are still drawn";
+
+    // Quit through File > Close; the settings file then holds the state.
+    const auto file = openMenu (0, "file-menu");
+    const auto fileItems = menuLines (file);
+    ASSERT_EQ (fileItems.size(), 3u) << "File should hold Always on top, macOS Audio Settings and Close";
+    pickMenuItem (fileItems[2]);
+    ASSERT_TRUE (session->instance (0).waitForExit (15000)) << "the program did not end after File > Close";
+    EXPECT_EQ (storedValue (session->settingsText(), "loopback").value_or ("(missing)"), "1") << session->settingsText();
+}
+
+TEST_F (PanelE2E, FactoryDefaultsResetDeviceAndRecentreWindow)
+{
+    startThenAttach();
+
+    // Away from the defaults: volumes, a mute, the rate, the loopback, and the window moved.
+    for (const auto* command : { "set vold inpt 1 -20", "set vold outp 2 -35.5", "set mute outp 1 1", "set nsrt outp 96000" })
+        ASSERT_EQ (session->sim().command (command), "ok") << command;
+    const auto patchweave = openMenu (2, "patchweave-menu");
+    pickMenuItem (menuLines (patchweave).at (0));
+    std::optional<unsigned long> dialog;
+    ASSERT_TRUE (eventually ([&] { return (dialog = session->desktop().findWindow ("PatchWEAVE Loopback")).has_value(); }, 5000));
+    const auto area = settledDialog();
+    session->desktop().click ({ area.getX() + (int) (0.114f * (float) area.getWidth()), area.getY() + (int) (0.37f * (float) area.getHeight()) });
+    auto state = deviceState ([] (auto& s) { return number (s, "loopback") == 1.0 && number (s, "in.rate") == 96000.0; });
+    ASSERT_EQ (number (state, "loopback"), 1.0) << describe (state);
+
+    const auto title = juce::Point<int> (geometry.client.getCentreX(), geometry.client.getY() - 10);
+    session->desktop().drag (title, title.translated (-400, -150));
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getX() < geometry.client.getX() - 300; }))
+        << "the window could not be moved by its title bar";
+    geometry = { session->panelBounds() };
+    waitUntilStill (geometry.client, 5000);
+    session->snapshot ("moved-and-changed");
+
+    const auto config = openMenu (1, "config-menu");
+    pickMenuItem (menuLines (config).at (0));
+
+    state = deviceState ([] (auto& s) {
+        return number (s, "in.vol1") == 0.0 && number (s, "out.vol2") == 0.0 && number (s, "out.mute1") == 0.0
+            && number (s, "in.rate") == 48000.0 && number (s, "loopback") == 0.0;
+    });
+    for (const auto* key : { "in.vol1", "in.vol2", "out.vol1", "out.vol2", "in.mute1", "in.mute2", "out.mute1", "out.mute2", "loopback" })
+        EXPECT_EQ (number (state, key), 0.0) << key << ": " << describe (state);
+    EXPECT_EQ (number (state, "in.rate"), 48000.0) << describe (state);
+    EXPECT_EQ (number (state, "out.rate"), 48000.0) << describe (state);
+
+    // 316 wide, centred on the screen.
+    const auto screen = session->desktop().screenBounds();
+    juce::Rectangle<int> client;
+    EXPECT_TRUE (eventually ([&] {
+        client = session->panelBounds();
+        return client.getWidth() == faceWidth && std::abs (client.getCentreX() - screen.getCentreX()) <= 2;
+    })) << "window client " << text (client) << " is not 316 wide and centred on " << text (screen);
+    EXPECT_NEAR (client.getCentreY(), screen.getCentreY(), 12) << text (client);
+    EXPECT_NEAR ((double) client.getWidth() / (client.getHeight() - geometry.barHeight), faceAspect, 0.01) << text (client);
+    session->snapshot ("factory-defaults");
+}
+
+TEST_F (PanelE2E, DetachHidesControlsAndAttachBringsThemBack)
+{
+    startThenAttach();
+    ASSERT_EQ (session->sim().command ("set vold outp 1 -42"), "ok");
+    ASSERT_TRUE (thumbShows (places::outGroup, false, -42.0));
+    session->snapshot ("attached");
+
+    ASSERT_EQ (session->sim().command ("detach"), "ok");
+    EXPECT_TRUE (eventually ([&] { return controlsHidden (session->desktop().screenshot()); }, 5000))
+        << "the controls are still drawn after the interface went away";
+    session->snapshot ("detached");
+
+    ASSERT_EQ (session->sim().command ("attach"), "ok");
+    EXPECT_TRUE (eventually ([&] { return controlsShown (session->desktop().screenshot()); }, 10000))
+        << "the controls did not come back";
+    const auto state = deviceState ([] (auto& s) { return number (s, "attached") == 1.0; });
+
+    // The panel shows what the device holds now, not what it showed before.
+    const char* keys[] { "in.vol1", "in.vol2", "out.vol1", "out.vol2" };
+    const std::pair<FacePlace, bool> faders[] { { places::inGroup, false }, { places::inGroup, true },
+                                                { places::outGroup, false }, { places::outGroup, true } };
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_TRUE (thumbShows (faders[i].first, faders[i].second, number (state, keys[i])))
+            << keys[i] << ": " << thumbReport (session->desktop().screenshot(), faders[i].first, faders[i].second, number (state, keys[i]));
+    session->snapshot ("reattached");
+}
+
+TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSlots)
+{
+    startThenAttach();
+    const auto original = session->snapshot ("attached");
+    const auto originalFace = original.getClippedImage (geometry.face());
+
+    const auto checkFace = [&] (const std::string& step) {
+        const auto client = settledBounds();
+        const auto shot = session->snapshot (step);
+        const auto face = geometry.face();
+
+        EXPECT_GE (face.getWidth(), 226) << text (face);
+        EXPECT_LE (face.getWidth(), 452) << text (face);
+        EXPECT_GE (face.getHeight(), 290) << text (face);
+        EXPECT_LE (face.getHeight(), 580) << text (face);
+        EXPECT_NEAR ((double) face.getWidth() / face.getHeight(), faceAspect, 0.01) << text (face);
+
+        // Scaled back to the first size, the face looks the same: every control on its slot.
+        const auto scaled = shot.getClippedImage (face).rescaled (faceWidth, faceHeight, juce::Graphics::highResamplingQuality);
+        const PanelGeometry first { originalFace.getBounds().withTrimmedTop (-geometry.barHeight) };
+        for (const auto& place : { places::muteIn, places::muteOut, places::inGroup, places::outGroup,
+                                   places::labelIn1, places::labelIn2, places::labelOut1, places::labelOut2 })
+        {
+            const auto slot = first.slot (place);
+            EXPECT_LT (differingShare (scaled, originalFace, slot, 80), 0.25)
+                << step << ": the control at " << text (slot) << " of the face is not where it was";
+        }
+        return face;
+    };
+
+    const auto corner = [&] { return frameCorner(); };
+
+    session->desktop().drag (corner(), corner() + juce::Point<int> (60, 60), 12);
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getWidth() > faceWidth; }))
+        << "the window did not grow when its corner was dragged out";
+    const auto grown = checkFace ("grown");
+
+    session->desktop().drag (corner(), corner() + juce::Point<int> (400, 400), 20);
+    eventually ([&] { return session->panelBounds().getWidth() > grown.getWidth(); });
+    // JUCE hands the window manager the limits less the frame as size hints, so the manager
+    // stops the client short of the largest face; the face keeps its aspect there all the same.
+    const auto largest = checkFace ("largest");
+    EXPECT_GT (largest.getWidth(), grown.getWidth()) << "dragged far out, the face did not grow further";
+
+    session->desktop().drag (corner(), corner() - juce::Point<int> (400, 400), 20);
+    eventually ([&] { return session->panelBounds().getWidth() < faceWidth; });
+    const auto smallest = checkFace ("smallest");
+    EXPECT_EQ (smallest.getWidth(), 226) << "dragged far in, the face should stop at its smallest size";
+}
+
+TEST_F (PanelE2E, ClosingStoresThePositionAndTheNextStartOpensThere)
+{
+    start();
+
+    // Move the window by its title bar and make it larger from its corner.
+    const auto title = juce::Point<int> (geometry.client.getCentreX(), geometry.client.getY() - 10);
+    session->desktop().drag (title, title.translated (-300, -120));
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getX() < geometry.client.getX() - 200; }));
+    settledBounds();
+    const auto corner = frameCorner();
+    session->desktop().drag (corner, corner + juce::Point<int> (50, 50), 10);
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getWidth() > faceWidth; }));
+    const auto before = settledBounds();
+    session->snapshot ("moved-and-resized");
+
+    // The close button is the last one at the right of the title bar.
+    const auto window = session->waitForMainWindow();
+    const auto frame = session->desktop().frameExtents (*window);
+    session->desktop().click ({ before.getRight() + frame.getRight() - 10, before.getY() - frame.getTop() / 2 });
+    ASSERT_TRUE (session->instance (0).waitForExit (15000)) << "the program did not end when its window was closed";
+    EXPECT_EQ (session->instance (0).exitCode(), 0);
+    const auto stored = storedValue (session->settingsText(), "WindowPosition");
+    ASSERT_TRUE (stored.has_value() && stored->isNotEmpty()) << "no \"WindowPosition\" stored:\n" << session->settingsText();
+
+    start();
+    const auto after = settledBounds();
+    session->snapshot ("restarted");
+    EXPECT_EQ (after, before) << "closed at " << text (before) << ", opened again at " << text (after)
+                              << " (stored \"" << stored->toStdString() << "\")";
+}
+
+TEST_F (PanelE2E, LaterLaunchesRecentreOrEndTheRunningPanel)
+{
+    start();
+    const auto title = juce::Point<int> (geometry.client.getCentreX(), geometry.client.getY() - 10);
+    session->desktop().drag (title, title.translated (-350, -150));
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getX() < geometry.client.getX() - 250; }));
+    session->snapshot ("moved");
+
+    auto& reset = session->launch ({ "/default" });
+    EXPECT_TRUE (reset.waitForExit (15000)) << "the launch with /default did not end";
+    const auto screen = session->desktop().screenBounds();
+    juce::Rectangle<int> client;
+    EXPECT_TRUE (eventually ([&] {
+        client = session->panelBounds();
+        return client.getWidth() == faceWidth && std::abs (client.getCentreX() - screen.getCentreX()) <= 2;
+    })) << "the running window was not re-centred: " << text (client);
+    EXPECT_TRUE (session->instance (0).isRunning()) << "the running panel ended on /default";
+    EXPECT_EQ (session->runningPrograms(), 1);
+    session->snapshot ("recentred");
+
+    auto& shutdown = session->launch ({ "/shutdown" });
+    EXPECT_TRUE (shutdown.waitForExit (15000)) << "the launch with /shutdown did not end";
+    EXPECT_TRUE (session->instance (0).waitForExit (15000)) << "the running panel did not end on /shutdown";
+    EXPECT_TRUE (eventually ([&] { return session->runningPrograms() == 0; })) << session->runningPrograms() << " still running";
+    EXPECT_FALSE (session->desktop().findWindow (mainWindowTitle).has_value());
+    session->snapshot ("shut-down");
+}
+
+TEST_F (PanelE2E, CorruptedSettingsFileGivesDefaultsAndIsWrittenAnew)
+{
+    const auto folder = juce::File (session->settingsFile()).getParentDirectory();
+    ASSERT_TRUE (folder.createDirectory());
+    {
+        std::ofstream out (session->settingsFile(), std::ios::binary);
+        out << "<?xml version=\"1.0\"?>\n<PROPERTIES>\n  <VALUE name=\"WindowPosition\" val=\"12 \x01\xff";
+        out << std::string (300, '\0') << "<<<>>> loopback=7 <VALUE name=\"loopback\"";
+    }
+
+    start();
+    session->snapshot ("started-on-corrupted-file");
+    const auto screen = session->desktop().screenBounds();
+    EXPECT_EQ (geometry.client.getWidth(), faceWidth);
+    EXPECT_EQ (geometry.client.getHeight(), faceHeight + geometry.barHeight);
+    EXPECT_NEAR (geometry.client.getCentreX(), screen.getCentreX(), 2) << text (geometry.client);
+    EXPECT_NEAR (geometry.client.getCentreY(), screen.getCentreY(), 12) << text (geometry.client);
+
+    const auto window = session->waitForMainWindow();
+    const auto frame = session->desktop().frameExtents (*window);
+    session->desktop().click ({ geometry.client.getRight() + frame.getRight() - 10, geometry.client.getY() - frame.getTop() / 2 });
+    ASSERT_TRUE (session->instance (0).waitForExit (15000)) << "the program did not end when its window was closed";
+
+    const auto written = session->settingsText();
+    const auto position = storedValue (written, "WindowPosition");
+    ASSERT_TRUE (position.has_value()) << "the settings file is not valid now:\n" << written;
+    EXPECT_TRUE (position->startsWith (juce::String (geometry.client.getX()) + " " + juce::String (geometry.client.getY())))
+        << position->toStdString();
+    EXPECT_EQ (storedValue (written, "loopback").value_or ("0"), "0") << written;
+}

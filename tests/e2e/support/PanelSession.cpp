@@ -1,0 +1,159 @@
+#include "PanelSession.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace tarvik::e2e
+{
+namespace fs = std::filesystem;
+
+bool eventually (const std::function<bool()>& condition, int timeoutMilliseconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMilliseconds);
+    while (! condition())
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::sleep_for (std::chrono::milliseconds (20));
+    }
+    return true;
+}
+
+PanelSession::PanelSession (const std::string& testName)
+{
+    char pattern[] = "/tmp/tarvik-e2e-home.XXXXXX";
+    home = mkdtemp (pattern);
+    fs::create_directories (home + "/run");
+    fs::permissions (home + "/run", fs::perms::owner_all, fs::perm_options::replace);
+
+    artifacts = std::string (TARVIK_E2E_ARTIFACTS) + "/" + testName;
+    fs::remove_all (artifacts);
+    fs::create_directories (artifacts);
+}
+
+PanelSession::~PanelSession()
+{
+    client.reset();
+    // Leave the program and the desktop in the order a session ends.
+    for (auto& p : instances)
+        p->kill();
+    std::error_code ignored;
+    fs::remove_all (home, ignored);
+}
+
+bool PanelSession::startDesktop()
+{
+    return screen.start();
+}
+
+Process& PanelSession::launch (const std::vector<std::string>& arguments, bool attached)
+{
+    auto env = screen.environment();
+    env["HOME"] = home;
+    env["XDG_CONFIG_HOME"] = home + "/.config";
+    env["XDG_RUNTIME_DIR"] = home + "/run";
+    env["TARVIK_SIM_SOCKET"] = home + "/sim-" + std::to_string (instances.size()) + ".sock";
+    env["TARVIK_SIM_ATTACHED"] = attached ? "1" : "0";
+
+    std::vector<std::string> argv { TARVIK_PANEL_BINARY };
+    argv.insert (argv.end(), arguments.begin(), arguments.end());
+
+    const auto index = std::to_string (instances.size());
+    auto process = std::make_unique<Process>();
+    process->start (argv, env, artifacts + "/stdout-" + index + ".txt", artifacts + "/stderr-" + index + ".txt");
+    instances.push_back (std::move (process));
+    return *instances.back();
+}
+
+std::optional<unsigned long> PanelSession::waitForMainWindow (int timeoutMilliseconds)
+{
+    eventually ([this] {
+        mainWindow = screen.findWindow (mainWindowTitle);
+        return mainWindow.has_value();
+    }, timeoutMilliseconds);
+    return mainWindow;
+}
+
+SimClient& PanelSession::sim()
+{
+    const auto latest = instances.empty() ? 0 : instances.size() - 1;
+
+    if (client == nullptr || clientInstance != latest)
+    {
+        client = std::make_unique<SimClient>();
+        clientInstance = latest;
+        client->connect (home + "/sim-" + std::to_string (latest) + ".sock");
+    }
+    return *client;
+}
+
+int PanelSession::runningPrograms() const
+{
+    int count = 0;
+    const auto binary = fs::weakly_canonical (TARVIK_PANEL_BINARY);
+
+    for (const auto& entry : fs::directory_iterator ("/proc"))
+    {
+        std::error_code error;
+        const auto exe = fs::read_symlink (entry.path() / "exe", error);
+        if (error || exe != binary)
+            continue;
+
+        // Only ours: the environment names this session's home folder.
+        const auto environment = readFile ((entry.path() / "environ").string());
+        if (environment.find ("HOME=" + home + '\0') == std::string::npos)
+            continue;
+
+        // A zombie has ended; it only waits for us to collect it.
+        const auto status = readFile ((entry.path() / "stat").string());
+        const auto close = status.rfind (')');
+        if (close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z')
+            continue;
+
+        ++count;
+    }
+    return count;
+}
+
+std::string PanelSession::settingsFile() const
+{
+    return home + "/.config/Tarvik Panel/Tarvik Panel.settings";
+}
+
+std::string PanelSession::settingsText() const
+{
+    return readFile (settingsFile());
+}
+
+std::string PanelSession::stderrOf (size_t instance) const
+{
+    return readFile (artifacts + "/stderr-" + std::to_string (instance) + ".txt");
+}
+
+std::string PanelSession::stdoutOf (size_t instance) const
+{
+    return readFile (artifacts + "/stdout-" + std::to_string (instance) + ".txt");
+}
+
+juce::Image PanelSession::snapshot (const std::string& step)
+{
+    const auto image = screen.screenshot();
+    char prefix[8];
+    std::snprintf (prefix, sizeof (prefix), "%02d-", ++stepCounter);
+    juce::File file (artifacts + "/" + prefix + step + ".png");
+    file.deleteFile();
+    if (auto stream = file.createOutputStream())
+        juce::PNGImageFormat().writeImageToStream (image, *stream);
+    return image;
+}
+
+juce::Rectangle<int> PanelSession::panelBounds()
+{
+    // Looked up afresh each time: the program replaces its native window while it sets
+    // the window up.
+    mainWindow = screen.findWindow (mainWindowTitle);
+    return mainWindow ? screen.clientBounds (*mainWindow) : juce::Rectangle<int>();
+}
+} // namespace tarvik::e2e
