@@ -11,16 +11,25 @@ void MainComponent::showPatchWEAVEDialog (juce::DialogWindow* dialogWindow, int 
 
     dialogWindow->setVisible (true);
 
+   #if JUCE_LINUX
+    // X11 has no on-top switch for a mapped window: the framework would make the native
+    // window afresh twice, and the window manager frames each new one at another size.
+    dialogWindow->toFront (true);
+   #else
     // Going on top for a moment brings the window up without changing what the user chose.
     const bool wasOnTop = dialogWindow->isAlwaysOnTop();
     dialogWindow->setAlwaysOnTop (true);
+   #endif
 
     const auto panelPosition = getScreenPosition();
     const auto width = dialogWindow->getWidth();
     const auto x = dialogXBesidePanel (panelPosition.x, getWidth(), getParentMonitorArea().getWidth(), width);
 
     dialogWindow->setBounds (x, panelPosition.y, width, dialogWindow->getHeight());
+
+   #if ! JUCE_LINUX
     dialogWindow->setAlwaysOnTop (wasOnTop);
+   #endif
 }
 
 void MainComponent::actionListenerCallback (const juce::String& message)
