@@ -134,3 +134,48 @@ TEST_F (PanelLayout, MuteButtonsShowTheFaceAndTheLitFaceUnderThem)
     ui.muteIn().setToggleState (true, juce::dontSendNotification);
     EXPECT_EQ (shownAt(), ui.pressedImage().getPixelAt (probe.x, probe.y));
 }
+
+TEST_F (PanelLayout, EveryControlLiesOverItsPlaceInTheFace)
+{
+    makePanel(); // no interface: only the face is drawn
+    auto ui = inspect();
+    const int bar = ui.menuBarHeight();
+
+    for (const auto& face : { juce::Point<int> (452, 580), juce::Point<int> (226, 290) })
+    {
+        SCOPED_TRACE (juce::String (face.x) + " x " + juce::String (face.y));
+        panel->setSize (face.x, face.y + bar);
+        const auto shot = panel->createComponentSnapshot (panel->getLocalBounds(), true, 1.0f);
+
+        auto inPanel = [this] (juce::Component& c) { return panel->getLocalArea (&c, c.getLocalBounds()); };
+        auto brightness = [&shot] (juce::Point<int> p) { return shot.getPixelAt (p.x, p.y).getBrightness(); };
+
+        // Each fader runs in a dark slot; the strip between the two faders of a pair does not.
+        for (auto* pair : { &ui.inGroup(), &ui.outGroup() })
+        {
+            juce::Slider* faders[] = { pair == &ui.inGroup() ? &ui.sliderIn1() : &ui.sliderOut1(),
+                                       pair == &ui.inGroup() ? &ui.sliderIn2() : &ui.sliderOut2() };
+            for (auto* fader : faders)
+            {
+                const auto slot = inPanel (*fader);
+                for (const float along : { 0.25f, 0.5f, 0.75f })
+                    EXPECT_LT (brightness ({ slot.getCentreX(), slot.getY() + juce::roundToInt ((float) slot.getHeight() * along) }), 0.3f)
+                        << "no slot under the fader at " << slot.toString();
+            }
+
+            const auto strip = inPanel (*faders[0]).getUnion (inPanel (*faders[1]));
+            EXPECT_GT (brightness (strip.getCentre()), 0.5f) << "the link strip should be the light front";
+        }
+
+        // Each readout sits on a dark box, each mute button on a plain grey button.
+        for (auto* label : { &ui.labelIn1(), &ui.labelIn2(), &ui.labelOut1(), &ui.labelOut2() })
+            EXPECT_LT (brightness (inPanel (*label).getCentre()), 0.3f) << "no readout box under " << inPanel (*label).toString();
+
+        for (auto* button : { &ui.muteIn(), &ui.muteOut() })
+        {
+            const auto colour = shot.getPixelAt (inPanel (*button).getCentreX(), inPanel (*button).getY() + 4);
+            EXPECT_LT (colour.getSaturation(), 0.2f) << "the unlit button should be grey";
+            EXPECT_GT (colour.getBrightness(), 0.4f);
+        }
+    }
+}
