@@ -8,7 +8,6 @@
 #include "device/RawUSBDevice.h"
 #include "device/RegisterDeviceCallBacksMac.h"
 #include "app/PanelArt.h"
-#include "platform/TarvikSimulation.h"
 
 namespace
 {
@@ -192,13 +191,7 @@ void MainComponent::readLoopbackSetting()
 
 void MainComponent::registerWithDevice()
 {
-    mydeviceStruct.vendorId = kVYRUSBVendorID;
-    mydeviceStruct.productId = 0x0032;
-    mydeviceStruct.userData = this;
-    mydeviceStruct.usbProductName = "TARVIK";
-    mydeviceStruct.coreAudioName = "TARVIK";
-    mydeviceStruct.vendorName = "VYR Zelvatek GmbH";
-    mydeviceStruct.eventCallback = &MainComponent::OnApiCallback;
+    FillTarvikRegistration (this, &MainComponent::OnApiCallback);
 
     RegisterDeviceCallBacks();
 }

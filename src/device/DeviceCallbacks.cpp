@@ -114,6 +114,17 @@ void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEve
 }
 } // namespace
 
+void FillTarvikRegistration (void* owner, DeviceEventCallback sink)
+{
+    mydeviceStruct.vendorId = kVYRUSBVendorID;
+    mydeviceStruct.productId = kTarvikUSBProductID;
+    mydeviceStruct.userData = owner;
+    mydeviceStruct.usbProductName = "TARVIK";
+    mydeviceStruct.coreAudioName = "TARVIK";
+    mydeviceStruct.vendorName = "VYR Zelvatek GmbH";
+    mydeviceStruct.eventCallback = sink;
+}
+
 void SendDeviceEvent (void* refcon, VYR_CallbackEvent event)
 {
     const auto* device = static_cast<const DeviceCallbackStruct*> (refcon);

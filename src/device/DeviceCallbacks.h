@@ -43,6 +43,11 @@ struct DeviceCallbackStruct
 /** The one registration record; all zero until its owner fills it. */
 extern DeviceCallbackStruct mydeviceStruct;
 
+/** Fills mydeviceStruct for the TARVIK: its USB identity and names, the owner and its sink.
+    The reserved bytes are left as they are.
+*/
+void FillTarvikRegistration (void* owner, DeviceEventCallback sink);
+
 /** Hands the event to the sink of the record that refcon points to.
 
     Nothing is sent while the record's userData is null. Off the message thread the record

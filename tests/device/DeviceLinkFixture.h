@@ -87,13 +87,7 @@ protected:
         }
         sleeps = 0;
         mydeviceStruct = {};
-        mydeviceStruct.userData = &owner;
-        mydeviceStruct.vendorId = kVYRUSBVendorID;
-        mydeviceStruct.productId = kTarvikUSBProductID;
-        mydeviceStruct.usbProductName = "TARVIK";
-        mydeviceStruct.coreAudioName = "TARVIK";
-        mydeviceStruct.vendorName = "VYR Zelvatek GmbH";
-        mydeviceStruct.eventCallback = sink;
+        FillTarvikRegistration (&owner, sink);
     }
 
     void TearDown() override

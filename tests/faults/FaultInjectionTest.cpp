@@ -571,13 +571,7 @@ public:
         takeEvents();
 
         mydeviceStruct = {};
-        mydeviceStruct.userData = &owner;
-        mydeviceStruct.vendorId = kVYRUSBVendorID;
-        mydeviceStruct.productId = kTarvikUSBProductID;
-        mydeviceStruct.usbProductName = "TARVIK";
-        mydeviceStruct.coreAudioName = "TARVIK";
-        mydeviceStruct.vendorName = "VYR Zelvatek GmbH";
-        mydeviceStruct.eventCallback = recordEvent;
+        FillTarvikRegistration (&owner, recordEvent);
 
         folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
                      .getChildFile ("tarvik-faults-" + juce::Uuid().toString());

@@ -156,16 +156,7 @@ IOUSBDeviceInterface** openTarvikUsb()
 void switchLoopbackOn (IOUSBDeviceInterface** dev)
 {
     for (UInt8 byte : { 0x55, 0xAA, 0x03 })
-    {
-        IOUSBDevRequest req {};
-        req.bmRequestType = USBmakebmRequestType (kUSBOut, kUSBClass, kUSBInterface);
-        req.bRequest = 0x01;
-        req.wValue = 0x2000;
-        req.wIndex = 0x0300;
-        req.wLength = 1;
-        req.pData = &byte;
-        EXPECT_EQ ((*dev)->DeviceRequest (dev, &req), kIOReturnSuccess);
-    }
+        EXPECT_EQ (sendLoopbackByte (dev, byte), kIOReturnSuccess);
 }
 
 struct ListenerLog

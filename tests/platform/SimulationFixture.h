@@ -45,3 +45,16 @@ inline IOUSBDeviceInterface** deviceInterfaceOf (io_service_t service)
     (*plugIn)->Release (plugIn);
     return dev;
 }
+
+/** One request of the loopback sequence, carrying one data byte. */
+inline IOReturn sendLoopbackByte (IOUSBDeviceInterface** dev, UInt8 byte)
+{
+    IOUSBDevRequest req {};
+    req.bmRequestType = USBmakebmRequestType (kUSBOut, kUSBClass, kUSBInterface);
+    req.bRequest = 0x01;
+    req.wValue = 0x2000;
+    req.wIndex = 0x0300;
+    req.wLength = 1;
+    req.pData = &byte;
+    return (*dev)->DeviceRequest (dev, &req);
+}

@@ -19,18 +19,6 @@ IOUSBDeviceInterface** openFirstMatching()
     return nullptr;
 }
 
-IOReturn sendByte (IOUSBDeviceInterface** dev, UInt8 byte)
-{
-    IOUSBDevRequest req {};
-    req.bmRequestType = USBmakebmRequestType (kUSBOut, kUSBClass, kUSBInterface);
-    req.bRequest = 0x01;
-    req.wValue = 0x2000;
-    req.wIndex = 0x0300;
-    req.wLength = 1;
-    req.pData = &byte;
-    return (*dev)->DeviceRequest (dev, &req);
-}
-
 IOReturn configure (IOUSBDeviceInterface** dev)
 {
     UInt8 count = 0;
@@ -55,22 +43,22 @@ TEST_F (SimulationTest, LoopbackSwitchesOnlyOnTheFullSequenceAndEveryTransferIsL
     EXPECT_EQ (vendor, kMakerVendorId);
     EXPECT_EQ (product, kTarvikProductId);
 
-    EXPECT_EQ (sendByte (dev, 0x55), kIOReturnNotOpen);
+    EXPECT_EQ (sendLoopbackByte (dev, 0x55), kIOReturnNotOpen);
     ASSERT_EQ ((*dev)->USBDeviceOpen (dev), kIOReturnSuccess);
     ASSERT_EQ (configure (dev), kIOReturnSuccess);
     EXPECT_EQ (sim().loopback(), -1);
 
     for (UInt8 b : { 0x55, 0xAA, 0x03 })
-        EXPECT_EQ (sendByte (dev, b), kIOReturnSuccess);
+        EXPECT_EQ (sendLoopbackByte (dev, b), kIOReturnSuccess);
     EXPECT_EQ (sim().loopback(), 1);
 
     // Out of order: nothing changes.
     for (UInt8 b : { 0xAA, 0x55, 0x02 })
-        sendByte (dev, b);
+        sendLoopbackByte (dev, b);
     EXPECT_EQ (sim().loopback(), 1);
 
     for (UInt8 b : { 0x55, 0xAA, 0x02 })
-        sendByte (dev, b);
+        sendLoopbackByte (dev, b);
     EXPECT_EQ (sim().loopback(), 0);
 
     const auto log = sim().usbTransfers();
@@ -86,13 +74,13 @@ TEST_F (SimulationTest, LoopbackSwitchesOnlyOnTheFullSequenceAndEveryTransferIsL
     EXPECT_EQ (sim().state().transfers, 9);
 
     // A request with other setup fields stalls and breaks the sequence.
-    sendByte (dev, 0x55);
-    sendByte (dev, 0xAA);
+    sendLoopbackByte (dev, 0x55);
+    sendLoopbackByte (dev, 0xAA);
     IOUSBDevRequest other {};
     other.bmRequestType = 0x21;
     other.bRequest = 0x02;
     EXPECT_EQ ((*dev)->DeviceRequest (dev, &other), kIOUSBPipeStalled);
-    sendByte (dev, 0x03);
+    sendLoopbackByte (dev, 0x03);
     EXPECT_EQ (sim().loopback(), 0);
 
     (*dev)->USBDeviceClose (dev);
@@ -114,9 +102,9 @@ TEST_F (SimulationTest, InjectedFailuresHitTheChosenRequestAndTheRawOpenPaths)
     (*second)->Release (second);
 
     sim().failDeviceRequest (2, kIOReturnNotResponding);
-    EXPECT_EQ (sendByte (dev, 0x55), kIOReturnSuccess);
-    EXPECT_EQ (sendByte (dev, 0xAA), kIOReturnNotResponding);
-    EXPECT_EQ (sendByte (dev, 0x03), kIOReturnSuccess);
+    EXPECT_EQ (sendLoopbackByte (dev, 0x55), kIOReturnSuccess);
+    EXPECT_EQ (sendLoopbackByte (dev, 0xAA), kIOReturnNotResponding);
+    EXPECT_EQ (sendLoopbackByte (dev, 0x03), kIOReturnSuccess);
     EXPECT_EQ (sim().loopback(), -1) << "the failed request still reached the device";
     EXPECT_EQ (sim().usbTransfers()[1].status, kIOReturnNotResponding);
 
@@ -130,7 +118,7 @@ TEST_F (SimulationTest, InjectedFailuresHitTheChosenRequestAndTheRawOpenPaths)
 
     // After a detach the held interface fails with no device.
     sim().detachTarvik();
-    EXPECT_EQ (sendByte (dev, 0x55), kIOReturnNoDevice);
+    EXPECT_EQ (sendLoopbackByte (dev, 0x55), kIOReturnNoDevice);
     (*dev)->USBDeviceClose (dev);
     (*dev)->Release (dev);
 
