@@ -9,19 +9,42 @@
     maps it although the component is still invisible, and an empty frame stands on the
     screen. Call this once the window is set up, so that the native window matches the
     component until the dialog is shown. A window manager may map the frame only after
-    that first unmap, so it is repeated a few times while the dialog stays unshown.
+    that first unmap, so it is repeated a few times while the dialog stays unshown; the
+    watch doing that belongs to the window and goes with it.
 */
 inline void keepNativeWindowHidden (juce::DialogWindow& window)
 {
-    const auto hide = [safe = juce::Component::SafePointer<juce::DialogWindow> (&window)]
+    struct HideWatch final : public juce::ReferenceCountedObject,
+                             private juce::Timer
     {
-        if (safe != nullptr && ! safe->isVisible())
-            if (auto* peer = safe->getPeer())
-                peer->setVisible (false);
+        explicit HideWatch (juce::DialogWindow& w) : dialogWindow (w)
+        {
+            hide();
+            startTimer (100);
+        }
+
+        void hide()
+        {
+            if (! dialogWindow.isVisible())
+                if (auto* peer = dialogWindow.getPeer())
+                    peer->setVisible (false);
+        }
+
+        void timerCallback() override
+        {
+            hide();
+
+            // At 100, 500 and 2000 ms after the window was made.
+            const int next[] = { 400, 1500 };
+            if (round < 2)
+                startTimer (next[round++]);
+            else
+                stopTimer();
+        }
+
+        juce::DialogWindow& dialogWindow;
+        int round = 0;
     };
 
-    hide();
-
-    for (const int delay : { 100, 500, 2000 })
-        juce::Timer::callAfterDelay (delay, hide);
+    window.getProperties().set ("tarvikHideWatch", juce::var (new HideWatch (window)));
 }
