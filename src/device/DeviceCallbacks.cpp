@@ -19,8 +19,22 @@ struct PendingDelivery
 };
 
 std::mutex deliveryMutex;
-std::vector<PendingDelivery*> pendingDeliveries; // guarded by deliveryMutex
-bool frameworkShutDown = false;                  // guarded by deliveryMutex
+std::vector<PendingDelivery*> pendingDeliveries;                  // guarded by deliveryMutex
+std::vector<std::unique_ptr<PendingDelivery>> retiredDeliveries; // guarded by deliveryMutex
+bool frameworkShutDown = false;                                   // guarded by deliveryMutex
+
+/** Deletes the deliveries that are done with. Runs on the message thread, in a message of
+    its own: every message that granted one of their locks has finished by then.
+*/
+void deleteRetiredDeliveries()
+{
+    std::vector<std::unique_ptr<PendingDelivery>> done;
+
+    {
+        const std::lock_guard<std::mutex> guard (deliveryMutex);
+        done.swap (retiredDeliveries);
+    }
+}
 
 // Call with deliveryMutex held, on the message thread.
 void abandonPendingDeliveries()
@@ -41,9 +55,14 @@ struct ShutdownWatch final : public juce::DeletedAtShutdown
 
     ~ShutdownWatch() override
     {
-        const std::lock_guard<std::mutex> guard (deliveryMutex);
-        frameworkShutDown = true;
-        abandonPendingDeliveries();
+        {
+            const std::lock_guard<std::mutex> guard (deliveryMutex);
+            frameworkShutDown = true;
+            abandonPendingDeliveries();
+        }
+
+        // The message that would have deleted them will never be dispatched.
+        deleteRetiredDeliveries();
     }
 
     JUCE_DECLARE_NON_COPYABLE (ShutdownWatch)
@@ -62,10 +81,17 @@ void deliver (const DeviceCallbackStruct& device, VYR_CallbackEvent event)
 void release (std::unique_ptr<PendingDelivery> delivery)
 {
     delivery->lock.exit();
-    auto* raw = delivery.release();
 
-    if (! juce::MessageManager::callAsync ([raw] { delete raw; }))
-        delete raw; // no message loop any more: nobody is signalling it either
+    // Posted under the mutex, so that the framework's shutdown, which takes it first, never
+    // meets a post half done.
+    const std::lock_guard<std::mutex> guard (deliveryMutex);
+
+    // Once the loop has stopped, no message thread signals any lock any more.
+    if (frameworkShutDown)
+        return;
+
+    retiredDeliveries.push_back (std::move (delivery));
+    juce::MessageManager::callAsync (deleteRetiredDeliveries);
 }
 
 void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEvent event)

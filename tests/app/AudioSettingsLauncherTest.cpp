@@ -15,8 +15,9 @@ class AudioSettingsLaunch : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // Unique per process: the tests of this file run side by side.
         folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getNonexistentChildFile ("tarvik-audio-settings", "", false);
+                     .getChildFile ("tarvik-audio-settings-" + juce::Uuid().toString());
         ASSERT_TRUE (folder.createDirectory().wasOk());
     }
 
