@@ -78,6 +78,27 @@ Desktop::~Desktop()
 
 bool Desktop::start()
 {
+    // On a loaded machine an X server or its window manager now and then fails to come up
+    // (or dies at once); a desktop made afresh is the remedy, as a person would log in again.
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        if (startOnce())
+            return true;
+
+        if (windowManager != nullptr)
+            windowManager->kill();
+        if (xvfb != nullptr)
+            xvfb->kill();
+        windowManager.reset();
+        xvfb.reset();
+        displayName.clear();
+    }
+
+    return false;
+}
+
+bool Desktop::startOnce()
+{
     // Xvfb writes the display number it picked to the descriptor we give it,
     // so parallel desktops never fight over a number.
     if (pipe (displayPipe) != 0)
@@ -96,7 +117,7 @@ bool Desktop::start()
 
     std::string number;
     pollfd pfd { displayPipe[0], POLLIN, 0 };
-    while (poll (&pfd, 1, 20000) > 0)
+    while (poll (&pfd, 1, 10000) > 0)
     {
         char c = 0;
         if (read (displayPipe[0], &c, 1) != 1 || c == '\n')
@@ -119,6 +140,8 @@ bool Desktop::start()
     {
         if (runTool ({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" }).find ("window id") != std::string::npos)
             return true;
+        if (! windowManager->isRunning())
+            return false;
         pause (20);
     }
 

@@ -64,6 +64,8 @@ public:
     std::string runTool (const std::vector<std::string>& argv) const;
 
 private:
+    bool startOnce();
+
     std::string displayName;
     std::unique_ptr<Process> xvfb, windowManager;
     int displayPipe[2] { -1, -1 };
