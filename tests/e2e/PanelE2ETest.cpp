@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -739,8 +740,18 @@ TEST_F (PanelE2E, LaterLaunchesRecentreOrEndTheRunningPanel)
     ASSERT_TRUE (eventually ([&] { return session->panelBounds().getX() < geometry.client.getX() - 250; }));
     session->snapshot ("moved");
 
+    // Away from the factory defaults on the device too.
+    ASSERT_EQ (session->sim().command ("set vold inpt 1 -20"), "ok");
+    ASSERT_EQ (session->sim().command ("set mute outp 1 1"), "ok");
+
     auto& reset = session->launch ({ "/default" });
     EXPECT_TRUE (reset.waitForExit (15000)) << "the launch with /default did not end";
+    std::map<std::string, std::string> device;
+    EXPECT_TRUE (eventually ([&] {
+        device = session->simOf (0).state();
+        return device["in.vol1"] == "0" && device["out.mute1"] == "0" && device["in.rate"] == "48000" && device["out.rate"] == "48000";
+    }, 5000)) << "the device did not get its factory defaults from a later /default: "
+               << session->simOf (0).command ("state");
     const auto screen = session->desktop().screenBounds();
     juce::Rectangle<int> client;
     EXPECT_TRUE (eventually ([&] {

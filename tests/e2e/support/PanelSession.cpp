@@ -78,13 +78,16 @@ std::optional<unsigned long> PanelSession::waitForMainWindow (int timeoutMillise
 
 SimClient& PanelSession::sim()
 {
-    const auto latest = instances.empty() ? 0 : instances.size() - 1;
+    return simOf (instances.empty() ? 0 : instances.size() - 1);
+}
 
-    if (client == nullptr || clientInstance != latest)
+SimClient& PanelSession::simOf (size_t instance)
+{
+    if (client == nullptr || clientInstance != instance)
     {
         client = std::make_unique<SimClient>();
-        clientInstance = latest;
-        client->connect (home + "/sim-" + std::to_string (latest) + ".sock");
+        clientInstance = instance;
+        client->connect (home + "/sim-" + std::to_string (instance) + ".sock");
     }
     return *client;
 }

@@ -30,6 +30,9 @@ public:
     /** The simulation of the instance launched last (connects on first use). */
     SimClient& sim();
 
+    /** The simulation of one instance: later launches that hand over and end have none left. */
+    SimClient& simOf (size_t instance);
+
     Process& instance (size_t index) { return *instances.at (index); }
 
     /** Processes of the program that run with this session's home folder. */
