@@ -116,16 +116,10 @@ void AboutWindow::setLinkOpener (std::function<void (const juce::URL&)> opener)
 std::unique_ptr<juce::DialogWindow> createAboutDialogWindow (juce::DialogWindow::LaunchOptions& options,
                                                              AboutWindow* content)
 {
-    options.dialogTitle = "About Tarvik";
-    options.content.setOwned (content);
-    options.escapeKeyTriggersCloseButton = true;
-    options.useNativeTitleBar = true;
-    options.resizable = false;
-
     const auto contentWidth = content->getWidth();
     const auto contentHeight = content->getHeight();
 
-    std::unique_ptr<juce::DialogWindow> window (options.create());
+    auto window = createPanelDialogWindow (options, "About Tarvik", content, false);
 
     // The framework fits the window to the content while the window still has its own
     // title bar and border, and only then switches to the native title bar, which

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 /** Hides the native window of a dialog window that is not shown yet.
@@ -47,4 +49,18 @@ inline void keepNativeWindowHidden (juce::DialogWindow& window)
     };
 
     window.getProperties().set ("tarvikHideWatch", juce::var (new HideWatch (window)));
+}
+
+/** Makes one of the panel's dialog windows: owned content, Escape closes, native title bar. */
+inline std::unique_ptr<juce::DialogWindow> createPanelDialogWindow (juce::DialogWindow::LaunchOptions& options,
+                                                                    const juce::String& title,
+                                                                    juce::Component* content,
+                                                                    bool resizable)
+{
+    options.dialogTitle = title;
+    options.content.setOwned (content);
+    options.escapeKeyTriggersCloseButton = true;
+    options.useNativeTitleBar = true;
+    options.resizable = resizable;
+    return std::unique_ptr<juce::DialogWindow> (options.create());
 }

@@ -220,13 +220,7 @@ int PatchweaveLoopbackDialog::getLoopbackState()
 std::unique_ptr<juce::DialogWindow> createLoopbackDialogWindow (juce::DialogWindow::LaunchOptions& options,
                                                                 PatchweaveLoopbackDialog* dialog)
 {
-    options.dialogTitle = "PatchWEAVE Loopback";
-    options.content.setOwned (dialog);
-    options.escapeKeyTriggersCloseButton = true;
-    options.useNativeTitleBar = true;
-    options.resizable = true;
-
-    std::unique_ptr<juce::DialogWindow> window (options.create());
+    auto window = createPanelDialogWindow (options, "PatchWEAVE Loopback", dialog, true);
 
     // The limits and the aspect come from the art itself, the small and the large background.
     const auto smallArt = juce::ImageCache::getFromMemory (VYRBIN::temp_binary_data_4, VYRBIN::temp_binary_data_4Size);
