@@ -1,12 +1,17 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "app/MainComponent.h"
 #include "app/WindowState.h"
 #include "controls/VYRBorderBoundsConstrainer.h"
+
+#if JUCE_LINUX
+ #include "app/NativeBoundsRefresh.h"
+#endif
 
 #if ! JUCE_MAC
  #include "app/InstanceHandover.h"
@@ -166,6 +171,33 @@ public:
                 return;
             }
 
+            // While a button is held the frame may still be in the user's hand, and a window
+            // manager busy with its own resize drops requests: wait until it has been let go
+            // for a moment, so that the manager has ended the resize too.
+            if (juce::ComponentPeer::getCurrentModifiersRealtime().isAnyMouseButtonDown())
+            {
+                buttonWasHeld = true;
+                startTimer (250);
+                return;
+            }
+
+            if (std::exchange (buttonWasHeld, false))
+            {
+                startTimer (250);
+                return;
+            }
+
+            // JUCE counts the last correction as done; have it read what the window really is.
+            // Should the request have been dropped, that shows as a resize, and the correction
+            // comes round again.
+            if (std::exchange (correctionToConfirm, false))
+            {
+                if (refreshNativeBounds (peer->getNativeHandle()))
+                    startTimer (400);
+
+                return;
+            }
+
             // Shrink the side that is too long for the face's aspect, so that a window manager
             // holding the window to its own size hints can take the result.
             const auto current = getBounds();
@@ -197,10 +229,13 @@ public:
                 return;
 
             setBoundsConstrained (wanted);
+            correctionToConfirm = true;
             startTimer (400);
         }
 
         bool constraining = false;
+        bool buttonWasHeld = false;
+        bool correctionToConfirm = false;
         juce::Rectangle<int> lastCorrected;
         int correctionsOfThisSize = 0;
         int framelessTicks = 0;

@@ -665,7 +665,7 @@ TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSl
             const auto f = geometry.face();
             return f.getWidth() >= 226 && f.getWidth() <= 452 && f.getHeight() >= 290 && f.getHeight() <= 580
                    && std::abs ((double) f.getWidth() / f.getHeight() - faceAspect) <= 0.01;
-        }, 20000);
+        }, 45000);
         const auto client = settledBounds();
         const auto shot = session->snapshot (step);
         const auto face = geometry.face();
@@ -696,14 +696,14 @@ TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSl
         << "the window did not grow when its corner was dragged out";
     const auto grown = checkFace ("grown");
 
-    session->desktop().drag (corner(), corner() + juce::Point<int> (400, 400), 20);
+    session->desktop().drag (corner(), corner() + juce::Point<int> (400, 400), 10);
     eventually ([&] { return session->panelBounds().getWidth() > grown.getWidth(); });
     // JUCE hands the window manager the limits less the frame as size hints, so the manager
     // stops the client short of the largest face; the face keeps its aspect there all the same.
     const auto largest = checkFace ("largest");
     EXPECT_GT (largest.getWidth(), grown.getWidth()) << "dragged far out, the face did not grow further";
 
-    session->desktop().drag (corner(), corner() - juce::Point<int> (400, 400), 20);
+    session->desktop().drag (corner(), corner() - juce::Point<int> (400, 400), 10);
     eventually ([&] { return session->panelBounds().getWidth() < faceWidth; });
     const auto smallest = checkFace ("smallest");
     EXPECT_EQ (smallest.getWidth(), 226) << "dragged far in, the face should stop at its smallest size";
