@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/PWLoopbackDialog.h"
+#include "app/SettingsFileGuard.h"
 #include "controls/LevelMeter2.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
@@ -77,7 +78,7 @@ MainComponent::MainComponent (const juce::PropertiesFile::Options& settingsOptio
       menuBar (std::make_unique<juce::MenuBarComponent> (this)),
       popupLookAndFeel (std::make_unique<PopupMenuLookandFeel>())
 {
-    appProperties.setStorageParameters (settingsOptions);
+    appProperties.setStorageParameters (settingsOptionsSafeToOpen (settingsOptions));
     readLoopbackSetting();
 
     currentSampleRate = 0.0;

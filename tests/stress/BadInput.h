@@ -5,6 +5,9 @@
 
 #include <functional>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -93,6 +96,44 @@ inline juce::MemoryBlock junk (size_t size, unsigned seed, const char* prefix = 
     return block;
 }
 
+/** The bytes of a text exactly as they stand, valid UTF-8 or not. */
+inline juce::MemoryBlock rawBytes (const std::string& text) { return { text.data(), text.size() }; }
+
+/** Settings in the framework's binary properties format ("PROP"), or its compressed form
+    ("CPRP"), holding exactly the given bytes as keys and values, however broken.
+*/
+inline juce::MemoryBlock binaryProperties (const std::vector<std::pair<std::string, std::string>>& pairs, bool compressed)
+{
+    juce::MemoryOutputStream body;
+    body.writeInt ((int) pairs.size());
+    for (auto& [key, value] : pairs)
+    {
+        body.write (key.c_str(), key.size() + 1);
+        body.write (value.c_str(), value.size() + 1);
+    }
+
+    juce::MemoryOutputStream file;
+    file.write (compressed ? "CPRP" : "PROP", 4);
+    if (compressed)
+    {
+        juce::GZIPCompressorOutputStream zipped (file, 9);
+        zipped.write (body.getData(), body.getDataSize());
+    }
+    else
+    {
+        file.write (body.getData(), body.getDataSize());
+    }
+    return file.getMemoryBlock();
+}
+
+/** A binary settings file whose window position ends inside a three-byte character, as a
+    damaged disk or a cut-off write leaves it; "loopback" in it is valid.
+*/
+inline juce::MemoryBlock binaryPropertiesWithACharacterCutShort (bool compressed)
+{
+    return binaryProperties ({ { "loopback", "1" }, { "WindowPosition", "10 20 316 4\xef" } }, compressed);
+}
+
 /** The table of broken settings. */
 inline std::vector<SettingsCase> brokenSettings()
 {
@@ -109,7 +150,31 @@ inline std::vector<SettingsCase> brokenSettings()
         { "binary junk", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 7)); }, "", true },
         // The framework's binary and compressed properties formats, with nonsense after their magic.
         { "junk behind the binary magic", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 8, "PROP")); }, "", true },
-        { "junk behind the compressed magic", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 9, "CROP")); }, "", true },
+        { "junk behind the compressed magic", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (4096, 9, "CPRP")); }, "", true },
+        // Texts the framework would take as UTF-8 unchecked.
+        { "XML ending inside a character",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), rawBytes (propertiesXml (valueXml ("loopback", "1")).toStdString() + "\xf0")); }, "", true },
+        { "XML in Latin-1",
+          [] (const juce::File& f) {
+              const auto text = "<PROPERTIES>" + valueXml ("loopback", "1").toStdString() + "<VALUE name=\"Caf\xe9\" val=\"\xff\"/></PROPERTIES>";
+              writeBytes (settingsFileIn (f), rawBytes (text));
+          },
+          "", true },
+        { "XML whose first 8 KB end inside a character",
+          [] (const juce::File& f) {
+              const std::string head = "<PROPERTIES note=\"";
+              const auto text = head + std::string (8191 - head.size(), 'x') + "\xc3\xa9\">" + valueXml ("loopback", "1").toStdString() + "</PROPERTIES>";
+              writeBytes (settingsFileIn (f), rawBytes (text));
+          },
+          "", true },
+        { "binary format, a key ending inside a character",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), binaryProperties ({ { "loop\xef", "1" }, { "loopback", "1" } }, false)); }, "", true },
+        { "binary format, a value ending inside a character",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), binaryPropertiesWithACharacterCutShort (false)); }, "", true },
+        { "binary format, a lone continuation byte and an overlong slash",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), binaryProperties ({ { "loopback", "1" }, { "Window\x80", "\xc0\xaf" } }, false)); }, "", true },
+        { "compressed format, a value ending inside a character",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), binaryPropertiesWithACharacterCutShort (true)); }, "", true },
         { "huge file (20 MB window position)",
           [] (const juce::File& f) {
               const auto huge = juce::String::repeatedString ("x", 20 * 1024 * 1024);

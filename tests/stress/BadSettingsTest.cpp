@@ -3,6 +3,11 @@
 // possible; where it is not, whatever is in the way is left as it was.
 #include <iostream>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "BadInput.h"
 #include "app/PanelTestSupport.h"
 #include "app/ProgramRunner.h"
@@ -27,6 +32,50 @@ protected:
         ASSERT_TRUE (folder.deleteRecursively());
         ASSERT_TRUE (folder.createDirectory().wasOk());
     }
+};
+
+/** Makes a file impossible to remove or change, for as long as it lives: immutable where the
+    file system and our rights allow it (root ignores permissions), else a read-only folder.
+*/
+class UndeletableFile
+{
+public:
+    explicit UndeletableFile (const juce::File& f) : file (f)
+    {
+        immutable = setImmutable (true);
+        if (! immutable)
+            ::chmod (file.getParentDirectory().getFullPathName().toRawUTF8(), 0555);
+    }
+
+    ~UndeletableFile()
+    {
+        if (immutable)
+            setImmutable (false);
+        ::chmod (file.getParentDirectory().getFullPathName().toRawUTF8(), 0755);
+    }
+
+    /** Whether removing the file really fails now. */
+    bool holds() const
+    {
+        return immutable || ! canWriteIn (file.getParentDirectory());
+    }
+
+private:
+    bool setImmutable (bool on) const
+    {
+        const int fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool ok = ::ioctl (fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ::ioctl (fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close (fd);
+        return ok;
+    }
+
+    juce::File file;
+    bool immutable = false;
 };
 
 void printCounts (int tried, int failures)
@@ -145,4 +194,82 @@ TEST (BadSettingsProgram, TheProgramStartedOnABrokenFileOpensAtTheDefaultPlaceAn
 
     printCounts (tried, failures);
     EXPECT_EQ (failures, 0);
+}
+
+TEST_F (BadSettings, SoundFilesInEveryFormatTheFrameworkReadsAreStillRead)
+{
+    const auto unusual = juce::String::fromUTF8 ("10 20 316 429 \xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9a");
+
+    for (auto format : { juce::PropertiesFile::storeAsBinary, juce::PropertiesFile::storeAsCompressedBinary })
+    {
+        SCOPED_TRACE (format == juce::PropertiesFile::storeAsBinary ? "binary" : "compressed binary");
+        freshFolder();
+        auto options = settingsOptions();
+        options.storageFormat = format;
+        {
+            juce::PropertiesFile stored (options);
+            stored.setValue ("loopback", "1");
+            stored.setValue ("WindowPosition", unusual);
+            ASSERT_TRUE (stored.save());
+        }
+
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound file in the framework's format was thrown away";
+        EXPECT_EQ (panel->getUserSettings()->getValue ("WindowPosition"), unusual);
+        panel.reset();
+    }
+
+    // XML in UTF-8 with a byte order mark, and in UTF-16, which the framework converts.
+    const auto xml = propertiesXml (valueXml ("loopback", "1") + valueXml ("WindowPosition", unusual));
+    juce::MemoryOutputStream utf8, utf16;
+    utf8.write ("\xef\xbb\xbf", 3);
+    utf8.writeString (xml);
+    utf16.writeShort ((short) 0xfeff);
+    for (auto* unit = xml.toUTF16().getAddress(); *unit != 0; ++unit)
+        utf16.writeShort ((short) *unit);
+
+    for (auto* text : { &utf8, &utf16 })
+    {
+        SCOPED_TRACE (text == &utf8 ? "XML, UTF-8 with a byte order mark" : "XML, UTF-16");
+        freshFolder();
+        writeBytes (settingsFileIn (folder), text->getMemoryBlock());
+        // The framework reads UTF-16 a unit at a time, so the last character comes as two.
+        const auto framework = juce::PropertiesFile (settingsOptions()).getValue ("WindowPosition");
+        EXPECT_TRUE (framework.startsWith ("10 20 316 429 "));
+
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound XML file was thrown away";
+        EXPECT_EQ (panel->getUserSettings()->getValue ("WindowPosition"), framework);
+
+        // What the panel writes back of it must read at the next start too.
+        panel->savedWindowPosition (framework + " ");
+        panel.reset();
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 1) << "the panel's own file was thrown away";
+        EXPECT_EQ (panel->getUserSettings()->getValue ("WindowPosition"), framework + " ");
+        panel.reset();
+    }
+}
+
+TEST_F (BadSettings, ADamagedFileThatCannotBeRemovedIsNeitherReadNorOverwritten)
+{
+    for (bool compressed : { false, true })
+    {
+        SCOPED_TRACE (compressed ? "compressed" : "binary");
+        freshFolder();
+        writeBytes (settingsFileIn (folder), binaryPropertiesWithACharacterCutShort (compressed));
+        const auto before = folderSnapshot (folder);
+
+        UndeletableFile undeletable (settingsFileIn (folder));
+        if (! undeletable.holds())
+            GTEST_SKIP() << "no way here to keep the settings file from being removed";
+
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 0);
+        panel->savedWindowPosition ("10 20 316 429");
+        panel.reset();
+
+        EXPECT_EQ (folderSnapshot (folder), before) << "the damaged file was changed";
+        EXPECT_FALSE (settingsFileIn (folder).getChildFile ("Tarvik Panel.settings").exists());
+    }
 }
