@@ -175,7 +175,7 @@ std::optional<PublishedAddress> readAddress (const juce::File& file)
 
     ::close (handle);
 
-    if (length <= 0)
+    if (length <= 0 || ! juce::CharPointer_UTF8::isValidString (text, (int) length))
         return std::nullopt;
 
     const auto fields = juce::StringArray::fromTokens (juce::String::fromUTF8 (text, (int) length).trimEnd(), " ", {});

@@ -1,4 +1,5 @@
 // The single-instance hand-over: lock, published address, token and delivery on the message thread.
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -249,6 +250,15 @@ TEST (InstanceHandover, LaterLaunchGivesUpWhenNothingAnswers)
 
     ASSERT_TRUE (starting.getAddressFile().replaceWithText (juce::String (closedPort) + " 0123456789abcdef0123456789abcdef\n"));
     EXPECT_FALSE (later.sendToRunningInstance ("nobody", 3, 10)) << "address published, nobody listening";
+
+    // A damaged address file reads as no address at all.
+    for (const char* damaged : { "", "\n", "65536 0123456789abcdef0123456789abcdef\n", "123 0123456789abcdef0123456789abcde\xef",
+                                 "123 \xf0", "\xe2 0123456789abcdef0123456789abcdef", "12\xc3 0123456789abcdef0123456789abcdef\n" })
+    {
+        SCOPED_TRACE (juce::String::toHexString (damaged, (int) std::strlen (damaged)));
+        ASSERT_TRUE (starting.getAddressFile().replaceWithData (damaged, std::strlen (damaged)));
+        EXPECT_FALSE (later.sendToRunningInstance ("nobody", 3, 10));
+    }
 
     EXPECT_FALSE (starting.sendToRunningInstance ("self", 1, 0)) << "the lock holder must not send to itself";
 }
