@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test three times, each in its own
 # build folder: plain (build/), with AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan/) and with ThreadSanitizer (build-tsan/). Each GUI test runs on a private Xvfb
-# display, with or without a desktop session.
+# (build-asan/) and with ThreadSanitizer (build-tsan/); last, it fuzzes (build-fuzz/). Each
+# GUI test runs on a private Xvfb display, with or without a desktop session.
 #
 #   TARVIK_TEST_RUNS   the runs to make, in order (default "plain asan tsan fuzz"; fuzz builds
 #                      the libFuzzer targets with clang in build-fuzz/ and runs each for

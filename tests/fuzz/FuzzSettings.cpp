@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include <X11/Xlib.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -34,12 +35,19 @@ void check (bool condition, const char* what)
 juce::File folder;
 juce::ScopedJuceInitialiser_GUI* framework = nullptr;
 
-/** Shuts the framework down with the process, so that what it deletes at shutdown is deleted.
+/** Shuts the framework down with the process, so that what it deletes at shutdown is deleted,
+    and removes the settings folder.
     Registered once the framework's own statics exist, so that it runs before they go.
 */
 void shutDownAtExit()
 {
-    static const bool registered = [] { return std::atexit ([] { delete framework; }) == 0; }();
+    static const bool registered = [] {
+        return std::atexit ([] {
+                   delete framework;
+                   folder.deleteRecursively();
+               })
+               == 0;
+    }();
     juce::ignoreUnused (registered);
 }
 
@@ -88,8 +96,10 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
     juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase* { return nullptr; };
     framework = new juce::ScopedJuceInitialiser_GUI();
 
+    // A folder per process: parallel fuzzing jobs start in the same millisecond.
     folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                 .getChildFile ("tarvik-fuzz-settings-" + juce::String (juce::Time::currentTimeMillis()));
+                 .getChildFile ("tarvik-fuzz-settings-" + juce::String ((int) ::getpid()) + "-"
+                                + juce::String (juce::Time::currentTimeMillis()));
     folder.createDirectory();
     return 0;
 }
