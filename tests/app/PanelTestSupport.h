@@ -9,11 +9,13 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "app/MainComponent.h"
+#include "device/DeviceProperties.h"
 #include "controls/LevelMeter2.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
+#include "support/SimulationSettle.h"
 
 /** The panel's private controls, for tests only. */
 struct MainComponentInspector
@@ -67,6 +69,7 @@ protected:
     void SetUp() override
     {
         sim().reset();
+        forgetTheDevice();
         folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
                      .getChildFile ("tarvik-panel-test-" + juce::Uuid().toString());
         ASSERT_TRUE (folder.createDirectory().wasOk());
@@ -75,8 +78,35 @@ protected:
     void TearDown() override
     {
         panel.reset();
+        closeLeftoverWindows();
         sim().reset();
+        EXPECT_TRUE (settleNotificationThread());
+        forgetTheDevice();
         folder.deleteRecursively();
+    }
+
+    /** The device link's process-wide state as a fresh start has it: a test that withdrew
+        its panel before detaching leaves the bound sides behind. */
+    static void forgetTheDevice()
+    {
+        gInAudioObjectID = 0;
+        gOutAudioObjectID = 0;
+    }
+
+    /** A popup menu left open goes, and with it its always-on-top window: while any such
+        window exists, the framework makes every new dialog window always-on-top as well. */
+    static void closeLeftoverWindows()
+    {
+        juce::PopupMenu::dismissAllActiveMenus();
+        EXPECT_TRUE (pumpUntil ([] {
+            auto& desktop = juce::Desktop::getInstance();
+
+            for (int i = 0; i < desktop.getNumComponents(); ++i)
+                if (desktop.getComponent (i)->isAlwaysOnTop())
+                    return false;
+
+            return true;
+        }, 2000)) << "an always-on-top window outlived its test";
     }
 
     juce::PropertiesFile::Options settingsOptions() const

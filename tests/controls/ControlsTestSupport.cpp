@@ -39,7 +39,7 @@ juce::Image solidImage (int width, int height, juce::Colour colour)
     return image;
 }
 
-void useFixedAdvanceFont (float advance)
+FixedAdvanceFont::FixedAdvanceFont (float advance)
 {
     auto face = juce::Typeface::Ptr (new juce::CustomTypeface());
     auto* custom = static_cast<juce::CustomTypeface*> (face.get());
@@ -53,4 +53,7 @@ void useFixedAdvanceFont (float advance)
 
     juce::LookAndFeel::getDefaultLookAndFeel().setDefaultSansSerifTypeface (face);
 }
+
+// Null is the framework's own setting: the face found among the system's fonts.
+FixedAdvanceFont::~FixedAdvanceFont() { juce::LookAndFeel::getDefaultLookAndFeel().setDefaultSansSerifTypeface (nullptr); }
 } // namespace tarvik::test

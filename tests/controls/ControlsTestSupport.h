@@ -28,7 +28,15 @@ private:
 /** An opaque image of one colour. */
 juce::Image solidImage (int width, int height, juce::Colour colour);
 
-/** Makes the default sans-serif font a synthetic face whose every glyph advances by
-    the given fraction of the font height, so text widths are exact. */
-void useFixedAdvanceFont (float advance);
+/** While it lives, the default sans-serif font is a synthetic face whose every glyph
+    advances by the given fraction of the font height, so text widths are exact; the
+    system's face is back once it goes. */
+class FixedAdvanceFont final
+{
+public:
+    explicit FixedAdvanceFont (float advance);
+    ~FixedAdvanceFont();
+
+    JUCE_DECLARE_NON_COPYABLE (FixedAdvanceFont)
+};
 } // namespace tarvik::test

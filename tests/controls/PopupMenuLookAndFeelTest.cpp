@@ -34,7 +34,7 @@ bool sameImage (const juce::Image& a, const juce::Image& b)
 TEST (MenuBarLook, SlotIsTextWidthRoundedUpPlusTen)
 {
     // The bar font is 0.7 of a 20-pixel bar, 14 high; one glyph of 20.2 / 14 of that is 20.2 wide.
-    tarvik::test::useFixedAdvanceFont (20.2f / 14.0f);
+    const tarvik::test::FixedAdvanceFont fixedFace (20.2f / 14.0f);
     PopupMenuLookandFeel look;
     juce::MenuBarComponent bar;
     bar.setSize (300, 20);

@@ -15,21 +15,21 @@ float heightFor (VYRdBLabelLookAndFeel& look, int width, const juce::String& tex
 }
 
 /** Asks for a font from a framework thread while the message thread is not pumping,
-    then asks that thread to stop: the lock is never gained. */
+    then asks that thread to stop: the lock is never gained. The label is made and sized
+    here, on the message thread; the asking thread only hands it over. */
 float heightWithoutTheLock (VYRdBLabelLookAndFeel& look)
 {
+    juce::Label label;
+    label.setSize (500, 20);
+
     struct Asker final : juce::Thread
     {
-        explicit Asker (VYRdBLabelLookAndFeel& l) : Thread ("asker"), lookToAsk (l) {}
-        void run() override
-        {
-            juce::Label label;
-            label.setSize (500, 20);
-            height = lookToAsk.getLabelFont (label).getHeight();
-        }
+        Asker (VYRdBLabelLookAndFeel& l, juce::Label& toFit) : Thread ("asker"), lookToAsk (l), label (toFit) {}
+        void run() override { height = lookToAsk.getLabelFont (label).getHeight(); }
         VYRdBLabelLookAndFeel& lookToAsk;
+        juce::Label& label;
         std::atomic<float> height { -1.0f };
-    } asker (look);
+    } asker (look, label);
 
     asker.startThread();
     juce::Thread::sleep (100);
@@ -60,7 +60,7 @@ TEST (DbReadoutLook, FitsTheSampleByWidthAloneNeverAbove20)
 TEST (DbReadoutLook, ExactFitCountsAsFittingAndLastFittingIsKept)
 {
     // Every glyph advances half the height: the sample's 8 characters are exactly 4 x height wide.
-    tarvik::test::useFixedAdvanceFont (0.5f);
+    const tarvik::test::FixedAdvanceFont fixedFace (0.5f);
     VYRdBLabelLookAndFeel look;
 
     EXPECT_EQ (heightFor (look, 60), 15.0f);

@@ -4,6 +4,7 @@
 #include "device/RegisterDeviceCallBacksMac.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
+#include "support/SimulationSettle.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -94,7 +95,7 @@ protected:
     {
         WithdrawDeviceUserData();
         simulation().reset();
-        pumpFor (20);
+        EXPECT_TRUE (settleNotificationThread());
     }
 };
 } // namespace tarvik::test
