@@ -13,7 +13,11 @@
 #
 # Any sanitizer report fails the process that made it at once, and with it its test (program
 # tests see their program's reports too; tests/support/xvfb-exec.sh collects them). Test output
-# lines ending in "failures: N" (the suites' counts) are repeated after each run. The script
+# lines ending in "failures: N" (the suites' counts) are repeated after each run. After CTest's
+# run, which gives every test a process of its own, each unit-test binary (all but e2e_tests)
+# runs once more as a whole in shuffled order, so a test that leans on state another test left
+# behind fails the run, and so does any "JUCE Assertion" in its output; the output goes to
+# <build>/whole-shuffled/. The script
 # fails when any run failed; its output ends with CTest's summary of the last run.
 set -u
 cd "$(dirname "$0")/.."
@@ -41,6 +45,28 @@ setOptions() {
       export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$suppressions/tsan.supp:print_suppressions=0:log_path=$reports/tsan"
       ;;
   esac
+}
+
+# Runs each unit-test binary of the build folder once, whole and shuffled, on its own display;
+# prints a line per binary (with gtest's seed) and fails when any of them failed or met a
+# JUCE assertion (Debug builds print them and go on).
+runWholeShuffled() {
+  local logs=$1/whole-shuffled status=0 binary name seed
+  rm -rf "$logs" && mkdir -p "$logs"
+  find "$1/tests" -name '*_tests' -type f -perm -u+x ! -name e2e_tests | sort \
+    | xargs -P "$jobs" -I{} sh -c 'timeout 900 tests/support/xvfb-exec.sh "$1" --gtest_shuffle >"$2/${1##*/}.txt" 2>&1; echo $? >"$2/${1##*/}.status"' _ {} "$logs"
+  for binary in "$logs"/*.status; do
+    name=${binary##*/}; name=${name%.status}
+    seed=$(grep -om1 'with a seed of [0-9]*' "$logs/$name.txt" | grep -o '[0-9]*$')
+    if [ "$(cat "$binary")" = 0 ] && ! grep -q 'JUCE Assertion' "$logs/$name.txt"; then
+      echo "whole shuffled: $name passed (seed ${seed:-?})"
+    else
+      echo "whole shuffled: $name FAILED (seed ${seed:-?}; $logs/$name.txt)"
+      grep -E '^\[  FAILED  \] [^ ]+\.[^ ]+|JUCE Assertion' "$logs/$name.txt" | sort -u
+      status=1
+    fi
+  done
+  return $status
 }
 
 failed=()
@@ -76,6 +102,8 @@ for run in $runs; do
   echo "==== $run: testing"
   (cd "$build" && ctest -j "$jobs" --output-on-failure --timeout 300) 2>&1 | tee "$build/ctest-output.txt"
   status=${PIPESTATUS[0]}
+  echo "==== $run: each unit-test binary whole, shuffled"
+  runWholeShuffled "$build" || status=1
   unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS
 
   for report in "$reports"/*; do
