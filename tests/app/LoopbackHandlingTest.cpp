@@ -33,6 +33,8 @@ TEST (DialogPlacement, GoesToTheSideOfTheMonitorWithMoreRoom)
     // Monitor 1440 wide, panel 452 wide, dialog 314 wide.
     EXPECT_EQ (dialogXBesidePanel (100, 452, 1440, 314), 552);  // right: 888 to spare there
     EXPECT_EQ (dialogXBesidePanel (900, 452, 1440, 314), 586);  // left: 586 is not less than 88
+    EXPECT_EQ (dialogXBesidePanel (651, 452, 1440, 314), 337);  // left: 337 on either side, a tie goes left
+    EXPECT_EQ (dialogXBesidePanel (650, 452, 1440, 314), 1102); // right: 336 against 338
     EXPECT_EQ (dialogXBesidePanel (1000, 452, 1440, 314), 1452); // panel past the edge: right again
 }
 

@@ -51,4 +51,8 @@ TEST_F (BorderConstrainer, WithoutFrameTheWholeRectangleIsConstrainedAndStillCen
     // A strip at the top is left out of the ratio and added back afterwards.
     c.extraTop = 30;
     EXPECT_EQ (check ({ 0, 0, 300, 430 }, { 0, 0, 300, 430 }, false, false, false, false), Rect (0, 0, 300, 415));
+
+    // Asked for less than the strip: the rules make the empty client 300 x 385, and the whole
+    // 30-pixel strip, not only the 20 pixels the proposal held, comes back on top of it.
+    EXPECT_EQ (check ({ 0, 0, 300, 20 }, { 0, 0, 300, 430 }, false, false, false, false), Rect (0, 0, 300, 415));
 }
