@@ -36,6 +36,7 @@ protected:
     void waitForRefresh()
     {
         ASSERT_TRUE (pumpUntil ([this] { return inspect().refreshPending(); }, 3000)) << "no refresh was started";
+        EXPECT_EQ (inspect().runningTimerPeriod (MainComponent::RefreshFromDeviceTimer), 50) << "a report's refresh is due 50 ms later";
         ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending(); }, 3000)) << "the refresh never ran";
     }
 };
@@ -53,6 +54,7 @@ TEST_F (PanelDeviceSync, ReadoutsShowTheDeviceValueWhileFadersKeepToTheirGrid)
 
     // The readouts are filled by the first refresh, 200 ms after arrival.
     EXPECT_EQ (ui.labelIn1().getText(), "");
+    EXPECT_EQ (ui.runningTimerPeriod (MainComponent::RefreshFromDeviceTimer), 200);
     ASSERT_TRUE (pumpUntil ([&] { return ui.labelIn1().getText().isNotEmpty(); }));
 
     EXPECT_EQ (ui.labelIn1().getText(), "-12.3 dB");
@@ -148,6 +150,7 @@ TEST_F (PanelDeviceSync, MuteClicksWriteBothElementsAndHoldBackARefreshThatFalls
 
     ui.muteOut().setToggleState (true, juce::sendNotificationSync);
     EXPECT_TRUE (ui.writeInProgress());
+    EXPECT_EQ (ui.runningTimerPeriod (MainComponent::WriteGuardTimer), 50) << "the guard lasts 50 ms";
     writes = panelWrites();
     EXPECT_TRUE (isWriteOf (writes[writes.size() - 2], "mute", "outp", 1));
     EXPECT_TRUE (isWriteOf (writes.back(), "mute", "outp", 2));

@@ -44,6 +44,8 @@ struct MainComponentInspector
     int menuBarHeight() const { return panel.menuBarHeight; }
     bool writeInProgress() const { return panel.deviceWriteInProgress; }
     bool refreshPending() const { return panel.isTimerRunning (MainComponent::RefreshFromDeviceTimer); }
+    /** The period the one-shot timer was last started with; 0 while it is not running. */
+    int runningTimerPeriod (int timerId) const { return panel.isTimerRunning (timerId) ? panel.getTimerInterval (timerId) : 0; }
     juce::Image& backgroundImage() const { return panel.backgroundImage; }
     juce::Image& pressedImage() const { return panel.pressedImage; }
 
