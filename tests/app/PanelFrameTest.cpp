@@ -61,11 +61,19 @@ TEST_F (PanelFrame, LoopbackSettingIsReadRepairedOrLeftAlone)
     EXPECT_TRUE (sim().usbTransfers().empty()) << "the stored loopback state reached the device at start";
 }
 
-TEST_F (PanelFrame, FirstRunWritesNothingAndQuittingSoonAfterAChangeKeepsIt)
+TEST_F (PanelFrame, FirstRunWritesNothingAChangeIsSavedAfterTheDelayAndQuittingSoonAfterOneKeepsIt)
 {
     makePanel();
     EXPECT_EQ (inspect().loopbackMode(), 0);
     EXPECT_FALSE (settingsFile().exists()) << "a first run wrote the settings file at start";
+
+    // Written 3000 ms after the change. The framework's timer thread may count up to a few
+    // hundred milliseconds from before a timer was started, hence the margin below.
+    const auto changedAt = juce::Time::getMillisecondCounter();
+    panel->savedWindowPosition ("100 70 316 429");
+    ASSERT_TRUE (pumpUntil ([this] { return settingsFile().existsAsFile(); }, 10000)) << "the change was never saved";
+    EXPECT_GE (juce::Time::getMillisecondCounter() - changedAt, 2500u) << "saved before the 3000 ms delay";
+    EXPECT_EQ (storedValue ("WindowPosition").value_or ("<missing>"), "100 70 316 429");
 
     panel->savedWindowPosition ("120 80 316 429");
     panel.reset(); // well within the 3000 ms save delay
