@@ -61,7 +61,8 @@ TEST (Program, FirstRunOpensCentredWritesNothingAndTheNextStartRestoresTheWindow
         ASSERT_TRUE (pos.isNotEmpty()) << run.standardError();
         firstPosition = parsePosition (pos);
         EXPECT_EQ (firstPosition, defaultCentredPosition (barHeight));
-        EXPECT_TRUE (run.standardError().contains ("POS: Korr: "));
+        EXPECT_EQ (run.waitForErrorLine ("POS: Korr: ", startTimeout),
+                   "POS: Korr: " + juce::String (firstPosition.x) + " " + juce::String (firstPosition.y));
 
         // Longer than the save delay: still nothing written.
         pumpFor (3500);
@@ -90,6 +91,19 @@ TEST (Program, FirstRunOpensCentredWritesNothingAndTheNextStartRestoresTheWindow
         EXPECT_EQ (run.exitCode, 0);
     }
     EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("100 120 226 314"));
+
+    // Off the left edge and at the very top: the second trace line reads x below 0 as 0 and
+    // y not above 0 as 30; nothing is moved.
+    ASSERT_TRUE (home.storeValue ("WindowPosition", "-40 0 316 429"));
+    {
+        ProgramRun run (home, {});
+        EXPECT_EQ (run.waitForErrorLine ("POS: ", startTimeout), "POS: -40 0");
+        EXPECT_EQ (run.waitForErrorLine ("POS: Korr: ", startTimeout), "POS: Korr: 0 30");
+
+        laterLaunch (home, { "/shutdown" });
+        ASSERT_TRUE (run.waitForExit (exitTimeout));
+    }
+    EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("-40 0 316 429")) << home.storedValue ("WindowPosition");
 }
 
 TEST (Program, DefaultsAtStartIgnoreTheStoredWindowUntilTheWayOut)
