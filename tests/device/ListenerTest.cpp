@@ -122,6 +122,30 @@ TEST_F (DeviceLinkTest, RateChangeOnOneSideIsFollowedByTheOther)
     EXPECT_EQ (simulation().state().inRate, 22050.0);
 }
 
+TEST_F (DeviceLinkTest, OnlyTheListedRatesAreReported)
+{
+    simulation().attachTarvik(); // one device for both sides, at 48000 Hz
+    RegisterDeviceCallBacks();
+
+    // Every rate the device takes, each a change from the one before.
+    const std::pair<double, bool> rates[] = { { 8000.0, false }, { 11025.0, false }, { 16000.0, false },
+                                              { 22050.0, false }, { 32000.0, true }, { 44100.0, true },
+                                              { 48000.0, true }, { 88200.0, true }, { 96000.0, true },
+                                              { 176400.0, true }, { 192000.0, true } };
+
+    for (const auto& [rate, reported] : rates)
+    {
+        SCOPED_TRACE (rate);
+        const auto before = events().size();
+        ASSERT_EQ (simulation().setNominalRate (Side::output, rate), 0);
+        ASSERT_TRUE (settleNotificationThread());
+        EXPECT_EQ (simulation().state().outRate, rate);
+        EXPECT_EQ (events().size() - before, reported ? 1u : 0u);
+    }
+
+    EXPECT_TRUE (ownWrites().empty()) << "both sides already ran at the rate";
+}
+
 TEST_F (DeviceLinkTest, WithdrawnOwnerHearsNothingMore)
 {
     simulation().attachTarvik();
