@@ -164,4 +164,25 @@ TEST_F (DeviceLinkTest, WithdrawnOwnerHearsNothingMore)
 
     EXPECT_EQ (events().size(), plugged);
 }
+TEST_F (DeviceLinkTest, AnEventWaitingForTheLockWhenTheFrameworkShutsDownIsDropped)
+{
+    // The framework's shutdown cannot be undone, so it runs in a process of its own, one
+    // started afresh rather than forked from this one with its threads.
+    const auto style = GTEST_FLAG_GET (death_test_style);
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+
+    // The owner stays registered throughout: a delivery that gave up waiting would reach it.
+    EXPECT_EXIT (
+        {
+            WatchFrameworkShutdown();
+            std::thread notifier ([] { SendDeviceEvent (&mydeviceStruct, EventPropertyChanged); });
+            juce::Thread::sleep (200); // this thread does not pump: the event waits for the lock
+            juce::DeletedAtShutdown::deleteAll();
+            notifier.join();
+            std::_Exit (events().empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode (0), "");
+
+    GTEST_FLAG_SET (death_test_style, style);
+}
 } // namespace tarvik::test
