@@ -177,11 +177,22 @@ TEST_F (PanelFrame, TeardownWithdrawsThePanelFromTheDeviceLink)
     panel.reset();
     EXPECT_EQ (mydeviceStruct.userData, nullptr);
 
-    // Events after the panel has gone reach nobody.
+    // Events after the panel has gone reach nobody: a probe in the sink's place counts any that would.
+    static std::atomic<int> reached { 0 };
+    reached = 0;
+    ASSERT_EQ (mydeviceStruct.eventCallback, &MainComponent::OnApiCallback);
+    mydeviceStruct.eventCallback = [] (void*, void*, VYR_CallbackEvent) { ++reached; };
+
     sim().setVolumeDb (Side::input, 1, -3.0f);
+    sim().setMute (Side::output, 2, true);
+    sim().sendPowerMessage (kIOMessageSystemWillSleep);
     sim().detachTarvik();
+    sim().attachTarvik();
+    EXPECT_TRUE (settleNotificationThread());
     pumpFor (100);
-    SUCCEED();
+
+    mydeviceStruct.eventCallback = &MainComponent::OnApiCallback;
+    EXPECT_EQ (reached.load(), 0) << "the sink was reached after the panel withdrew";
 }
 
 TEST_F (PanelFrame, DeviceNotificationsDuringTeardownNeverReachADestroyedPanel)
