@@ -9,10 +9,10 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "app/MainComponent.h"
-#include "device/DeviceProperties.h"
 #include "controls/LevelMeter2.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
+#include "device/DeviceProperties.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 #include "support/SimulationSettle.h"
