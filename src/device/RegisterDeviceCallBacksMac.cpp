@@ -123,6 +123,18 @@ using RegistryIDs = std::set<std::uint64_t>;
 */
 RegistryIDs reportedServices;
 
+/** The sink has heard of a removal since the last bind was tried, so it holds no ids that
+    another removal would have to clear. Message thread only.
+*/
+bool removalReported = false;
+
+void reportRemoval (void* refcon)
+{
+    reportedServices.clear();
+    removalReported = true;
+    SendDeviceEvent (refcon, EventDeviceRemoved);
+}
+
 std::optional<std::uint64_t> registryID (io_service_t service)
 {
     std::uint64_t id = 0;
@@ -200,7 +212,10 @@ void bindArrivedDevice (void* refcon, io_service_t service)
     // The interface bound before has gone and its removal is still on its way: act on it
     // now, so that this arrival binds afresh rather than taking the old ids for bound.
     if (present.has_value() && forgetVanishedServices (*present) && reportedServices.empty())
-        SendDeviceEvent (refcon, EventDeviceRemoved);
+        reportRemoval (refcon);
+
+    // A bind may leave one side's id set even when it fails.
+    removalReported = false;
 
     const auto name = CFStringCreateWithCString (kCFAllocatorDefault, device.coreAudioName, kCFStringEncodingASCII);
     const auto manufacturer = CFStringCreateWithCString (kCFAllocatorDefault, device.vendorName, kCFStringEncodingASCII);
@@ -232,8 +247,8 @@ void bindArrivedDevice (void* refcon, io_service_t service)
 }
 
 /** Reports the removal unless an interface whose arrival was reported is still there, as
-    when an older removal comes after the arrival that replaced it. With none left, the sink
-    hides the controls and clears whatever ids a bind left behind.
+    when an older removal comes after the arrival that replaced it, or the sink has already
+    heard of it. Otherwise the sink hides the controls and clears whatever ids a bind left.
 */
 void reportRemovedDevice (void* refcon)
 {
@@ -243,12 +258,11 @@ void reportRemovedDevice (void* refcon)
     {
         forgetVanishedServices (*present);
 
-        if (! reportedServices.empty())
+        if (! reportedServices.empty() || removalReported)
             return;
     }
 
-    reportedServices.clear();
-    SendDeviceEvent (refcon, EventDeviceRemoved);
+    reportRemoval (refcon);
 }
 
 template <typename Action>
@@ -373,6 +387,7 @@ void RegisterDeviceCallBacks()
 
     IOMasterPort (MACH_PORT_NULL, &gMasterDevicePort);
     reportedServices.clear();
+    removalReported = false;
 
     // Every USB device matches; the callbacks pick the TARVIK out by its identity.
     const CFMutableDictionaryRef matching = IOServiceMatching (kIOUSBDeviceClassName);
