@@ -206,16 +206,27 @@ void openMatchingDevices (io_iterator_t iterator)
     }
 }
 
+/** The matching devices registered now, or 0 when the registry cannot be asked. */
+io_iterator_t matchingDevicesNow()
+{
+    const CFMutableDictionaryRef matchingDict = createRawMatching();
+    io_iterator_t present = 0;
+
+    if (matchingDict == nullptr || IOServiceGetMatchingServices (kIOMasterPortDefault, matchingDict, &present) != KERN_SUCCESS)
+        return 0;
+
+    return present;
+}
+
 /** Whether the held device is still registered; true when that cannot be told. */
 bool heldDeviceIsPresent()
 {
     if (! gHeldDeviceID.has_value())
         return true;
 
-    const CFMutableDictionaryRef matchingDict = createRawMatching();
-    io_iterator_t present = 0;
+    const io_iterator_t present = matchingDevicesNow();
 
-    if (matchingDict == nullptr || IOServiceGetMatchingServices (kIOMasterPortDefault, matchingDict, &present) != KERN_SUCCESS)
+    if (present == 0)
         return true;
 
     bool found = false;
@@ -233,14 +244,11 @@ bool heldDeviceIsPresent()
 /** Opens a matching device that is registered now, if any, after the held one went. */
 void takePresentDevice()
 {
-    const CFMutableDictionaryRef matchingDict = createRawMatching();
-    io_iterator_t present = 0;
-
-    if (matchingDict == nullptr || IOServiceGetMatchingServices (kIOMasterPortDefault, matchingDict, &present) != KERN_SUCCESS)
-        return;
-
-    openMatchingDevices (present);
-    IOObjectRelease (present);
+    if (const io_iterator_t present = matchingDevicesNow())
+    {
+        openMatchingDevices (present);
+        IOObjectRelease (present);
+    }
 }
 } // namespace
 
@@ -331,7 +339,8 @@ void RawDeviceRemoved (void* /*refCon*/, io_iterator_t iterator)
     if (gUSBdevice == nullptr || ! anyTerminated)
         return;
 
-    // Whatever cannot be told apart is let go, as before the comparison.
+    // With no id of its own to compare, the held device goes at any termination; an object
+    // whose id cannot be read takes it along only when it is no longer registered.
     if (heldTerminated || ! gHeldDeviceID.has_value() || (unknownTerminated && ! heldDeviceIsPresent()))
     {
         forgetHeldDevice();
