@@ -76,6 +76,10 @@ protected:
 
         const bool muted = ! ui.muteIn().getToggleState();
         ui.muteIn().setToggleState (muted, juce::sendNotificationSync);
+
+        // At a person's pace: a refresh that falls due while a mute write is under way is
+        // dropped on purpose, and an arrival meanwhile leaves the faders alone.
+        pumpUntil ([&] { return ! ui.writeInProgress(); });
         return muted;
     }
 
