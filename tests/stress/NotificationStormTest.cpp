@@ -74,11 +74,14 @@ protected:
         constexpr int firstRateItem = 0x2100, rateItems = 6;
         panel->menuItemSelected (firstRateItem + (int) (random() % rateItems), 1);
 
+        // At a person's pace, each step once the panel has caught up with the one before: a
+        // fader move un-mutes its side with the button following at the next refresh, a
+        // refresh that falls due while a mute write is under way is dropped on purpose, and
+        // an arrival meanwhile leaves the faders alone.
+        pumpFor (100);
+        pumpUntil ([&] { return ! ui.refreshPending(); });
         const bool muted = ! ui.muteIn().getToggleState();
         ui.muteIn().setToggleState (muted, juce::sendNotificationSync);
-
-        // At a person's pace: a refresh that falls due while a mute write is under way is
-        // dropped on purpose, and an arrival meanwhile leaves the faders alone.
         pumpUntil ([&] { return ! ui.writeInProgress(); });
         return muted;
     }
