@@ -12,6 +12,7 @@
 #include "controls/LevelMeter2.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
+#include "device/DeviceProperties.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 
@@ -67,6 +68,11 @@ protected:
     void SetUp() override
     {
         sim().reset();
+
+        // Process-wide: a test before this one may have left its interface bound.
+        gInAudioObjectID = 0;
+        gOutAudioObjectID = 0;
+
         folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
                      .getChildFile ("tarvik-panel-test-" + juce::Uuid().toString());
         ASSERT_TRUE (folder.createDirectory().wasOk());
