@@ -26,7 +26,7 @@ struct PendingDelivery
 };
 
 std::mutex deliveryMutex;
-std::condition_variable deliveryAbandoned;                         // signalled under deliveryMutex
+std::condition_variable deliveryAbandoned;                        // signalled under deliveryMutex
 std::vector<PendingDelivery*> pendingDeliveries;                  // guarded by deliveryMutex
 std::vector<std::unique_ptr<PendingDelivery>> retiredDeliveries; // guarded by deliveryMutex
 bool frameworkShutDown = false;                                   // guarded by deliveryMutex
