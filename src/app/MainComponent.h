@@ -111,7 +111,12 @@ private:
     void readLoopbackSetting();
     void refreshFromDevice();
     void handleDevicePlugged();
-    void readMuteStates();
+    enum class MuteReadOrder
+    {
+        inputFirst,
+        outputFirst
+    };
+    void readMuteStates (MuteReadOrder order = MuteReadOrder::inputFirst);
 
     //==============================================================================
     VYRdBLabelLookAndFeel labelLookAndFeel;

@@ -116,10 +116,18 @@ void MainComponent::refreshFromDevice()
     }
 }
 
-void MainComponent::readMuteStates()
+void MainComponent::readMuteStates (MuteReadOrder order)
 {
+    // The refresh and an arrival read the input side first, the factory defaults the output side.
+    const bool outputSideFirst = order == MuteReadOrder::outputFirst;
+
+    if (outputSideFirst)
+        muteOutButton->setToggleState (readSideMuted (kAudioDevicePropertyScopeOutput), juce::dontSendNotification);
+
     muteInButton->setToggleState (readSideMuted (kAudioDevicePropertyScopeInput), juce::dontSendNotification);
-    muteOutButton->setToggleState (readSideMuted (kAudioDevicePropertyScopeOutput), juce::dontSendNotification);
+
+    if (! outputSideFirst)
+        muteOutButton->setToggleState (readSideMuted (kAudioDevicePropertyScopeOutput), juce::dontSendNotification);
 }
 
 void MainComponent::handleDevicePlugged()

@@ -215,7 +215,7 @@ void MainComponent::setFactoryDefaults()
     if (loopbackDialog != nullptr)
         selectLoopbackButton (*loopbackDialog, loopbackDialog->loopbackOffButton);
 
-    readMuteStates();
+    readMuteStates (MuteReadOrder::outputFirst);
 
     for (auto* slider : { sliderIn1.get(), sliderIn2.get(), sliderOut1.get(), sliderOut2.get() })
         slider->setValue (0.0, juce::dontSendNotification);

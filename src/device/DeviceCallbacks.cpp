@@ -3,6 +3,8 @@
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -11,6 +13,11 @@ DeviceCallbackStruct mydeviceStruct {};
 
 namespace
 {
+// How long a delivery from another thread waits before it asks for the lock again, after
+// the framework refused it without waiting.
+constexpr std::chrono::milliseconds minimumRetryPause { 1 };
+constexpr std::chrono::milliseconds maximumRetryPause { 50 };
+
 /** A delivery from another thread that waits for the message-manager lock. */
 struct PendingDelivery
 {
@@ -19,6 +26,7 @@ struct PendingDelivery
 };
 
 std::mutex deliveryMutex;
+std::condition_variable deliveryAbandoned;                        // signalled under deliveryMutex
 std::vector<PendingDelivery*> pendingDeliveries;                  // guarded by deliveryMutex
 std::vector<std::unique_ptr<PendingDelivery>> retiredDeliveries; // guarded by deliveryMutex
 bool frameworkShutDown = false;                                   // guarded by deliveryMutex
@@ -44,6 +52,8 @@ void abandonPendingDeliveries()
         delivery->abandoned = true;
         delivery->lock.abort();
     }
+
+    deliveryAbandoned.notify_all();
 }
 
 /** Once the framework shuts down the message loop never runs again: a delivery still
@@ -109,6 +119,7 @@ void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEve
     }
 
     bool locked = false;
+    auto pause = minimumRetryPause;
 
     for (;;)
     {
@@ -119,12 +130,18 @@ void deliverFromOtherThread (const DeviceCallbackStruct& device, VYR_CallbackEve
                 break;
         }
 
-        // tryEnter can give up spuriously; only an abandoned delivery stops trying.
+        // tryEnter waits while the message thread is busy, but once the quit message has been
+        // posted it gives up at once, every time, until the framework shuts down: retrying
+        // straight away would spin a core for as long. Only an abandoned delivery stops trying.
         if (delivery.lock.tryEnter())
         {
             locked = true;
             break;
         }
+
+        std::unique_lock<std::mutex> guard (deliveryMutex);
+        deliveryAbandoned.wait_for (guard, pause, [&delivery] { return delivery.abandoned; });
+        pause = std::min (pause * 2, maximumRetryPause);
     }
 
     {

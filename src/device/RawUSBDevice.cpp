@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 
 IOUSBDeviceInterface** gUSBdevice = nullptr;
 
@@ -11,6 +12,9 @@ namespace
 IONotificationPortRef gRawNotifyPort = nullptr;
 io_iterator_t gRawAddedIter = 0;
 io_iterator_t gRawRemovedIter = 0;
+
+// The registry entry of the service behind gUSBdevice, when it could be read.
+std::optional<std::uint64_t> gHeldDeviceID;
 
 // The interface is matched by these two ids alone, no names.
 constexpr SInt32 kRawVendorID = (SInt32) kVYRUSBVendorID;
@@ -83,68 +87,54 @@ void addNumber (CFMutableDictionaryRef dict, CFStringRef key, SInt32 value)
     CFDictionarySetValue (dict, key, number);
     CFRelease (number);
 }
-} // namespace
 
-void CloseRawDevice()
+/** USB devices with the TARVIK's two ids; null when the dictionary cannot be made. */
+CFMutableDictionaryRef createRawMatching()
 {
-    if (gUSBdevice != nullptr)
-    {
-        closeAndRelease (gUSBdevice);
-        gUSBdevice = nullptr;
-    }
-
-    RawDeviceRemoved (nullptr, gRawRemovedIter);
-}
-
-void RegisterRawDeviceNotifications()
-{
-    CloseRawDevice();
-
-    mach_port_t masterPort = 0;
-    const kern_return_t kr = IOMasterPort (MACH_PORT_NULL, &masterPort);
-
-    if (kr != KERN_SUCCESS || masterPort == 0)
-    {
-        printLine ("ERR: Couldn’t create a master I/O Kit port(%08x)\n", hex (kr));
-        return;
-    }
-
     CFMutableDictionaryRef matchingDict = IOServiceMatching (kIOUSBDeviceClassName);
 
-    if (matchingDict == nullptr)
+    if (matchingDict != nullptr)
     {
-        printLine ("Couldn’t create a USB matching dictionary\n");
-        mach_port_deallocate (mach_task_self(), masterPort);
-        return;
+        addNumber (matchingDict, CFSTR (kUSBVendorID), kRawVendorID);
+        addNumber (matchingDict, CFSTR (kUSBProductID), kRawProductID);
     }
 
-    addNumber (matchingDict, CFSTR (kUSBVendorID), kRawVendorID);
-    addNumber (matchingDict, CFSTR (kUSBProductID), kRawProductID);
-
-    gRawNotifyPort = IONotificationPortCreate (masterPort);
-    CFRunLoopAddSource (CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource (gRawNotifyPort), kCFRunLoopDefaultMode);
-
-    // Each registration below consumes one reference of the dictionary.
-    CFRetain (matchingDict);
-
-    // Draining an iterator arms its notification; the arrival one also opens a device already attached.
-    IOServiceAddMatchingNotification (gRawNotifyPort, kIOTerminatedNotification, matchingDict,
-                                      RawDeviceRemoved, nullptr, &gRawRemovedIter);
-    RawDeviceRemoved (nullptr, gRawRemovedIter);
-
-    IOServiceAddMatchingNotification (gRawNotifyPort, kIOFirstMatchNotification, matchingDict,
-                                      RawDeviceAdded, nullptr, &gRawAddedIter);
-    RawDeviceAdded (nullptr, gRawAddedIter);
-
-    mach_port_deallocate (mach_task_self(), masterPort);
+    return matchingDict;
 }
 
-void RawDeviceAdded (void* /*refCon*/, io_iterator_t iterator)
+std::optional<std::uint64_t> registryID (io_object_t object)
 {
-    printLine ("Raw Device Added called....\n");
+    std::uint64_t id = 0;
 
+    if (IORegistryEntryGetRegistryEntryID (object, &id) != KERN_SUCCESS)
+        return std::nullopt;
+
+    return id;
+}
+
+void forgetHeldDevice()
+{
+    if (gUSBdevice != nullptr)
+        closeAndRelease (gUSBdevice);
+
+    gUSBdevice = nullptr;
+    gHeldDeviceID.reset();
+}
+
+/** Opens and configures each matching device the iterator yields; the last one opened is held. */
+void openMatchingDevices (io_iterator_t iterator)
+{
     while (const io_service_t usbDevice = IOIteratorNext (iterator))
     {
+        const auto id = registryID (usbDevice);
+
+        // Already held: a device whose arrival we hear of after it was taken up again.
+        if (gUSBdevice != nullptr && id.has_value() && id == gHeldDeviceID)
+        {
+            IOObjectRelease (usbDevice);
+            continue;
+        }
+
         IOCFPlugInInterface** plugInInterface = nullptr;
         IOUSBDeviceInterface** dev = nullptr;
         SInt32 score = 0;
@@ -212,26 +202,152 @@ void RawDeviceAdded (void* /*refCon*/, io_iterator_t iterator)
             closeAndRelease (gUSBdevice);
 
         gUSBdevice = dev;
+        gHeldDeviceID = id;
     }
+}
+
+/** The matching devices registered now, or 0 when the registry cannot be asked. */
+io_iterator_t matchingDevicesNow()
+{
+    const CFMutableDictionaryRef matchingDict = createRawMatching();
+    io_iterator_t present = 0;
+
+    if (matchingDict == nullptr || IOServiceGetMatchingServices (kIOMasterPortDefault, matchingDict, &present) != KERN_SUCCESS)
+        return 0;
+
+    return present;
+}
+
+/** Whether the held device is still registered; true when that cannot be told. */
+bool heldDeviceIsPresent()
+{
+    if (! gHeldDeviceID.has_value())
+        return true;
+
+    const io_iterator_t present = matchingDevicesNow();
+
+    if (present == 0)
+        return true;
+
+    bool found = false;
+
+    while (const io_service_t service = IOIteratorNext (present))
+    {
+        found = found || registryID (service) == gHeldDeviceID;
+        IOObjectRelease (service);
+    }
+
+    IOObjectRelease (present);
+    return found;
+}
+
+/** Opens a matching device that is registered now, if any, after the held one went. */
+void takePresentDevice()
+{
+    if (const io_iterator_t present = matchingDevicesNow())
+    {
+        openMatchingDevices (present);
+        IOObjectRelease (present);
+    }
+}
+} // namespace
+
+void CloseRawDevice()
+{
+    forgetHeldDevice();
+    RawDeviceRemoved (nullptr, gRawRemovedIter);
+}
+
+void RegisterRawDeviceNotifications()
+{
+    CloseRawDevice();
+
+    mach_port_t masterPort = 0;
+    const kern_return_t kr = IOMasterPort (MACH_PORT_NULL, &masterPort);
+
+    if (kr != KERN_SUCCESS || masterPort == 0)
+    {
+        printLine ("ERR: Couldn’t create a master I/O Kit port(%08x)\n", hex (kr));
+        return;
+    }
+
+    CFMutableDictionaryRef matchingDict = createRawMatching();
+
+    if (matchingDict == nullptr)
+    {
+        printLine ("Couldn’t create a USB matching dictionary\n");
+        mach_port_deallocate (mach_task_self(), masterPort);
+        return;
+    }
+
+    gRawNotifyPort = IONotificationPortCreate (masterPort);
+
+    // Without a port nothing can be delivered: register nothing, as without a dictionary.
+    if (gRawNotifyPort == nullptr)
+    {
+        CFRelease (matchingDict);
+        mach_port_deallocate (mach_task_self(), masterPort);
+        return;
+    }
+
+    CFRunLoopAddSource (CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource (gRawNotifyPort), kCFRunLoopDefaultMode);
+
+    // Each registration below consumes one reference of the dictionary.
+    CFRetain (matchingDict);
+
+    // Draining an iterator arms its notification; the arrival one also opens a device already attached.
+    IOServiceAddMatchingNotification (gRawNotifyPort, kIOTerminatedNotification, matchingDict,
+                                      RawDeviceRemoved, nullptr, &gRawRemovedIter);
+    RawDeviceRemoved (nullptr, gRawRemovedIter);
+
+    IOServiceAddMatchingNotification (gRawNotifyPort, kIOFirstMatchNotification, matchingDict,
+                                      RawDeviceAdded, nullptr, &gRawAddedIter);
+    RawDeviceAdded (nullptr, gRawAddedIter);
+
+    mach_port_deallocate (mach_task_self(), masterPort);
+}
+
+void RawDeviceAdded (void* /*refCon*/, io_iterator_t iterator)
+{
+    printLine ("Raw Device Added called....\n");
+    openMatchingDevices (iterator);
 }
 
 void RawDeviceRemoved (void* /*refCon*/, io_iterator_t iterator)
 {
     printLine ("Raw Device Removed called....\n");
 
+    // In a burst of removals and arrivals an older removal can come after the arrival that
+    // replaced it: only the held device's own termination lets it go.
+    bool anyTerminated = false;
+    bool heldTerminated = false;
+    bool unknownTerminated = false;
+
     while (const io_object_t object = IOIteratorNext (iterator))
     {
+        const auto id = registryID (object);
+        anyTerminated = true;
+        heldTerminated = heldTerminated || (id.has_value() && id == gHeldDeviceID);
+        unknownTerminated = unknownTerminated || ! id.has_value();
+
         const kern_return_t kr = IOObjectRelease (object);
 
         if (kr != kIOReturnSuccess)
             printLine ("Couldn’t release raw device object: %08x\n", hex (kr));
     }
 
-    // Any terminated TARVIK forgets the held one; the objects are not compared with it.
-    if (gUSBdevice != nullptr)
-        closeAndRelease (gUSBdevice);
+    if (gUSBdevice == nullptr || ! anyTerminated)
+        return;
 
-    gUSBdevice = nullptr;
+    // With no id of its own to compare, the held device goes at any termination; an object
+    // whose id cannot be read takes it along only when it is no longer registered.
+    if (heldTerminated || ! gHeldDeviceID.has_value() || (unknownTerminated && ! heldDeviceIsPresent()))
+    {
+        forgetHeldDevice();
+
+        // A device whose arrival was heard before this removal would otherwise stay unused.
+        takePresentDevice();
+    }
 }
 
 IOReturn ubs_hw_toggleLoopbackMode (unsigned int mode)
@@ -261,6 +377,7 @@ IOReturn ubs_hw_toggleLoopbackMode (unsigned int mode)
             closeAndRelease (gUSBdevice);
             printLine ("Unable to send to device: %08x\n", hex (kr));
             gUSBdevice = nullptr;
+            gHeldDeviceID.reset();
             return kr;
         }
     }

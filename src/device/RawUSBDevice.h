@@ -23,7 +23,9 @@ void CloseRawDevice();
 /** Arrival callback: opens and configures every matching device the iterator yields. */
 void RawDeviceAdded (void* refCon, io_iterator_t iterator);
 
-/** Removal callback: releases the terminated objects and forgets the held device interface. */
+/** Removal callback: releases the terminated objects; when the held device is among them it
+    is closed and forgotten, and a matching device still attached, if any, is opened instead.
+*/
 void RawDeviceRemoved (void* refCon, io_iterator_t iterator);
 
 /** Switches the loopback off (mode 0) or on (mode 1).

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 
 io_connect_t root_port = 0;
 mach_port_t gMasterDevicePort = 0;
@@ -115,10 +116,106 @@ bool isWantedUSBDevice (const DeviceCallbackStruct& device, io_service_t service
         && productName == juce::String::fromUTF8 (device.usbProductName);
 }
 
-/** Binds the CoreAudio sides, waiting for them to appear, and reports the arrival. */
-void bindArrivedDevice (void* refcon)
+using RegistryIDs = std::set<std::uint64_t>;
+
+/** The TARVIK services whose arrival was reported and whose removal was not yet acted on.
+    Message thread only.
+*/
+RegistryIDs reportedServices;
+
+/** The sink has heard of a removal since the last bind was tried, so it holds no ids that
+    another removal would have to clear. Message thread only.
+*/
+bool removalReported = false;
+
+void reportRemoval (void* refcon)
+{
+    reportedServices.clear();
+    removalReported = true;
+    SendDeviceEvent (refcon, EventDeviceRemoved);
+}
+
+std::optional<std::uint64_t> registryID (io_service_t service)
+{
+    std::uint64_t id = 0;
+
+    if (IORegistryEntryGetRegistryEntryID (service, &id) != KERN_SUCCESS)
+        return std::nullopt;
+
+    return id;
+}
+
+/** The TARVIK services registered now, through the same filter as the callbacks; nothing
+    when the registry cannot be asked.
+
+    A flaky cable or a resetting hub sends bursts of removals and arrivals, and the two
+    notifications are drained in batches of their own, so an older removal can reach us after
+    a newer arrival. Asking what is there now gives each of them its net effect.
+*/
+std::optional<RegistryIDs> presentServices (const DeviceCallbackStruct& device)
+{
+    const CFMutableDictionaryRef matching = IOServiceMatching (kIOUSBDeviceClassName);
+
+    if (matching == nullptr)
+        return std::nullopt;
+
+    io_iterator_t services = 0;
+
+    if (IOServiceGetMatchingServices (gMasterDevicePort, matching, &services) != KERN_SUCCESS)
+        return std::nullopt;
+
+    RegistryIDs present;
+
+    while (const io_service_t service = IOIteratorNext (services))
+    {
+        if (isWantedUSBDevice (device, service))
+            if (const auto id = registryID (service))
+                present.insert (*id);
+
+        IOObjectRelease (service);
+    }
+
+    IOObjectRelease (services);
+    return present;
+}
+
+bool isPresent (const std::optional<RegistryIDs>& present, std::optional<std::uint64_t> id)
+{
+    // When either is unknown, the service is taken to be there, as the notification says.
+    return ! present.has_value() || ! id.has_value() || present->count (*id) != 0;
+}
+
+/** Forgets the reported services that are gone; returns whether any was. */
+bool forgetVanishedServices (const RegistryIDs& present)
+{
+    const auto reportedBefore = reportedServices.size();
+
+    for (auto it = reportedServices.begin(); it != reportedServices.end();)
+        it = present.count (*it) != 0 ? std::next (it) : reportedServices.erase (it);
+
+    return reportedServices.size() != reportedBefore;
+}
+
+/** Binds the CoreAudio sides, waiting for them to appear, and reports the arrival. An
+    arrival whose service has gone again by now is out of date and passed over: its removal
+    is on its way, and binding it would only write the panel's state back once more.
+*/
+void bindArrivedDevice (void* refcon, io_service_t service)
 {
     const auto& device = *static_cast<const DeviceCallbackStruct*> (refcon);
+    const auto id = registryID (service);
+    const auto present = presentServices (device);
+
+    if (! isPresent (present, id))
+        return;
+
+    // The interface bound before has gone and its removal is still on its way: act on it
+    // now, so that this arrival binds afresh rather than taking the old ids for bound.
+    if (present.has_value() && forgetVanishedServices (*present) && reportedServices.empty())
+        reportRemoval (refcon);
+
+    // A bind may leave one side's id set even when it fails.
+    removalReported = false;
 
     const auto name = CFStringCreateWithCString (kCFAllocatorDefault, device.coreAudioName, kCFStringEncodingASCII);
     const auto manufacturer = CFStringCreateWithCString (kCFAllocatorDefault, device.vendorName, kCFStringEncodingASCII);
@@ -131,13 +228,41 @@ void bindArrivedDevice (void* refcon)
         // Ids left from an earlier binding count as bound: only the sink clears them.
         if (gInAudioObjectID.load() != kAudioObjectUnknown && gOutAudioObjectID.load() != kAudioObjectUnknown)
         {
+            if (! isPresent (presentServices (device), id))
+                return;
+
+            if (id.has_value())
+                reportedServices.insert (*id);
+
             SendDeviceEvent (refcon, EventDevicePlugged);
             return;
         }
 
         // The driver publishes the CoreAudio sides a little after the USB device arrives.
         tarvik::platform::sleep (1);
+
+        if (! isPresent (presentServices (device), id))
+            return;
     }
+}
+
+/** Reports the removal unless an interface whose arrival was reported is still there, as
+    when an older removal comes after the arrival that replaced it, or the sink has already
+    heard of it. Otherwise the sink hides the controls and clears whatever ids a bind left.
+*/
+void reportRemovedDevice (void* refcon)
+{
+    const auto present = presentServices (*static_cast<const DeviceCallbackStruct*> (refcon));
+
+    if (present.has_value())
+    {
+        forgetVanishedServices (*present);
+
+        if (! reportedServices.empty() || removalReported)
+            return;
+    }
+
+    reportRemoval (refcon);
 }
 
 template <typename Action>
@@ -146,7 +271,7 @@ void forEachWantedService (void* refcon, io_iterator_t iterator, Action&& onMatc
     while (const io_service_t service = IOIteratorNext (iterator))
     {
         if (refcon != nullptr && isWantedUSBDevice (*static_cast<const DeviceCallbackStruct*> (refcon), service))
-            onMatch();
+            onMatch (service);
 
         IOObjectRelease (service);
     }
@@ -261,11 +386,24 @@ void RegisterDeviceCallBacks()
                             kCFRunLoopCommonModes);
 
     IOMasterPort (MACH_PORT_NULL, &gMasterDevicePort);
+    reportedServices.clear();
+    removalReported = false;
 
     // Every USB device matches; the callbacks pick the TARVIK out by its identity.
     const CFMutableDictionaryRef matching = IOServiceMatching (kIOUSBDeviceClassName);
 
     gNotifyPort = IONotificationPortCreate (gMasterDevicePort);
+
+    // Without a port there is nothing to deliver notifications through: register nothing.
+    if (gNotifyPort == nullptr)
+    {
+        if (matching != nullptr)
+            CFRelease (matching);
+
+        gRunLoopSource = nullptr;
+        return;
+    }
+
     gRunLoopSource = IONotificationPortGetRunLoopSource (gNotifyPort);
     CFRunLoopAddSource (CFRunLoopGetCurrent(), gRunLoopSource, kCFRunLoopDefaultMode);
 
@@ -288,13 +426,13 @@ void RegisterDeviceCallBacks()
 
 void USBPlugCallback (void* refcon, io_iterator_t iterator)
 {
-    forEachWantedService (refcon, iterator, [refcon] { bindArrivedDevice (refcon); });
+    forEachWantedService (refcon, iterator, [refcon] (io_service_t service) { bindArrivedDevice (refcon, service); });
 }
 
 void USBRemoveCallback (void* refcon, io_iterator_t iterator)
 {
     // The ids stay as they are: the sink clears them.
-    forEachWantedService (refcon, iterator, [refcon] { SendDeviceEvent (refcon, EventDeviceRemoved); });
+    forEachWantedService (refcon, iterator, [refcon] (io_service_t) { reportRemovedDevice (refcon); });
 }
 
 void MySleepCallBack (void* refcon, io_service_t, natural_t messageType, void* messageArgument)

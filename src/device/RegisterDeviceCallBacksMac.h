@@ -30,10 +30,15 @@ extern CFRunLoopSourceRef gRunLoopSource;
 */
 void RegisterDeviceCallBacks();
 
-/** Matching callback of every USB device that is present or arrives: binds the TARVIK. */
+/** Matching callback of every USB device that is present or arrives: binds the TARVIK. A
+    TARVIK that has gone again by the time its arrival is handled is passed over.
+*/
 void USBPlugCallback (void* refcon, io_iterator_t iterator);
 
-/** Matching callback of every USB device that goes away: reports the TARVIK's removal. */
+/** Matching callback of every USB device that goes away: reports the TARVIK's removal,
+    unless a TARVIK whose arrival was reported is still attached or the removal was already
+    reported.
+*/
 void USBRemoveCallback (void* refcon, io_iterator_t iterator);
 
 /** System power callback: allows sleep at once and forwards the power events. */

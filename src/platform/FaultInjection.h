@@ -11,6 +11,7 @@ enum class Call
     IOServiceMatching,              // returns null
     IONotificationPortCreate,       // returns null
     IOServiceAddMatchingNotification,
+    IOServiceGetMatchingServices,
     IORegistryEntryCreateCFProperties,
     IOObjectRelease,
     IORegisterForSystemPower,       // returns 0

@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/detail/World.h"
@@ -92,9 +94,24 @@ void IONotificationPortDestroy (IONotificationPortRef notifyPort)
     ports.erase (std::remove_if (ports.begin(), ports.end(), [&] (auto& p) { return p.get() == notifyPort; }), ports.end());
 }
 
+namespace
+{
+// The real calls dereference the port: a caller that passes the null port of a failed
+// IONotificationPortCreate must end here as it would end there, not carry on quietly.
+[[noreturn]] void nullNotificationPort (const char* call)
+{
+    std::fprintf (stderr, "%s: null IONotificationPortRef\n", call);
+    std::fflush (stderr);
+    std::abort();
+}
+} // namespace
+
 CFRunLoopSourceRef IONotificationPortGetRunLoopSource (IONotificationPortRef notifyPort)
 {
-    return notifyPort != nullptr ? notifyPort->source : nullptr;
+    if (notifyPort == nullptr)
+        nullNotificationPort ("IONotificationPortGetRunLoopSource");
+
+    return notifyPort->source;
 }
 
 kern_return_t IOServiceAddMatchingNotification (IONotificationPortRef notifyPort,
@@ -110,8 +127,11 @@ kern_return_t IOServiceAddMatchingNotification (IONotificationPortRef notifyPort
     if (matching == nullptr)
         return kIOReturnBadArgument;
 
+    if (notifyPort == nullptr)
+        nullNotificationPort ("IOServiceAddMatchingNotification");
+
     // The dictionary's reference is consumed whatever happens.
-    if (notifyPort == nullptr || notificationType == nullptr || callback == nullptr || notification == nullptr)
+    if (notificationType == nullptr || callback == nullptr || notification == nullptr)
     {
         CFRelease (matching);
         return kIOReturnBadArgument;
@@ -155,6 +175,51 @@ kern_return_t IOServiceAddMatchingNotification (IONotificationPortRef notifyPort
     }
 
     *notification = w.handOut (iterator);
+    return kIOReturnSuccess;
+}
+
+kern_return_t IOServiceGetMatchingServices (mach_port_t, CFDictionaryRef matching, io_iterator_t* existing)
+{
+    if (existing != nullptr)
+        *existing = 0;
+
+    if (matching == nullptr)
+        return kIOReturnBadArgument;
+
+    // The dictionary's reference is consumed whatever happens.
+    const auto status = existing == nullptr ? kIOReturnBadArgument : injectedFailure (Call::IOServiceGetMatchingServices);
+
+    if (status == 0)
+    {
+        auto& w = world();
+        const std::lock_guard<std::mutex> guard (w.lock);
+
+        auto iterator = std::make_shared<IteratorObject>();
+        for (auto& s : w.services)
+            if (serviceMatches (*s, matching))
+                iterator->pending.push_back (s);
+
+        *existing = w.handOut (iterator);
+    }
+
+    CFRelease (matching);
+    return status;
+}
+
+kern_return_t IORegistryEntryGetRegistryEntryID (io_registry_entry_t entry, uint64_t* entryID)
+{
+    if (entryID == nullptr)
+        return kIOReturnBadArgument;
+    *entryID = 0;
+
+    auto& w = world();
+    const std::lock_guard<std::mutex> guard (w.lock);
+
+    auto service = lookUpAs<UsbService> (w, entry);
+    if (service == nullptr)
+        return kIOReturnBadArgument;
+
+    *entryID = (uint64_t) 0x100000000 + (uint64_t) service->simId;
     return kIOReturnSuccess;
 }
 

@@ -70,6 +70,13 @@ kern_return_t IOServiceAddMatchingNotification (IONotificationPortRef notifyPort
                                                 void* refCon,
                                                 io_iterator_t* notification);
 
+/** Every registered service that matches now, in an iterator of its own (release it when done).
+    Consumes one reference of matching. */
+kern_return_t IOServiceGetMatchingServices (mach_port_t masterPort, CFDictionaryRef matching, io_iterator_t* existing);
+
+/** The entry's id in the registry: unique and never reused, readable after termination too. */
+kern_return_t IORegistryEntryGetRegistryEntryID (io_registry_entry_t entry, uint64_t* entryID);
+
 /** The next object with one reference for the caller, or 0 at the end. */
 io_object_t IOIteratorNext (io_iterator_t iterator);
 kern_return_t IOObjectRelease (io_object_t object);

@@ -367,6 +367,31 @@ TEST_F (MenuCommands, FactoryDefaultsResetTheDeviceThePanelAndTheWindow)
     EXPECT_TRUE (isCentredOnMainDisplay (main.window)) << main.window.getBounds().toString();
 }
 
+TEST_F (MenuCommands, FactoryDefaultsReadTheOutputMutesBeforeTheInputMutes)
+{
+    sim().attachTarvik();
+    sim().setMute (Side::input, 1, true);
+    sim().setMute (Side::output, 1, true);
+    auto& mainPanel = makePanel();
+    auto ui = inspect();
+    waitForReadouts();
+
+    // The device keeps its mutes, and only the first mute read fails, reading as not muted:
+    // whichever side is read first shows off.
+    sim().failProperty ({ TarvikFourCC ("mute"), kAudioObjectPropertyScopeWildcard, kAudioObjectPropertyElementWildcard },
+                        -1, tarvik::sim::Call::AudioObjectSetPropertyData);
+    tarvik::sim::Fault firstRead;
+    firstRead.call = tarvik::sim::Call::AudioObjectGetPropertyData;
+    firstRead.address = { TarvikFourCC ("mute"), kAudioObjectPropertyScopeWildcard, kAudioObjectPropertyElementWildcard };
+    firstRead.times = 1;
+    sim().injectFault (firstRead);
+
+    mainPanel.menuItemSelected (factoryDefaultsId, 1);
+
+    EXPECT_FALSE (ui.muteOut().getToggleState()) << "output element 1 is read first";
+    EXPECT_TRUE (ui.muteIn().getToggleState());
+}
+
 TEST_F (MenuCommands, FactoryDefaultsWithoutDeviceResetTheFadersAndRecentreTheWindow)
 {
     auto& mainPanel = makePanel();

@@ -2,6 +2,7 @@
 // the device's reports, arrival, removal and power events. Timers run by pumping the loop.
 #include "PanelTestSupport.h"
 #include "device/DeviceProperties.h"
+#include "device/RawUSBDevice.h"
 
 using namespace tarvik::test;
 using tarvik::sim::Side;
@@ -294,4 +295,65 @@ TEST_F (PanelDeviceSync, OneRequestEndToEnd)
     EXPECT_EQ (ui.sliderIn1().getValue(), dragged);
     EXPECT_EQ (ui.labelIn1().getText(), juce::String (dragged) + " dB");
     EXPECT_EQ (panelWrites().size(), writes.size());
+}
+
+TEST_F (PanelDeviceSync, AnOlderRemovalHandledAfterANewerArrivalLeavesThePanelOnTheInterface)
+{
+    sim().attachTarvik();
+    makePanel();
+    auto ui = inspect();
+    pumpFor (300);
+
+    // The removal is handled alone; then, before the next notifications are, the cable
+    // bounces once more and another program mutes the input. The arrivals are then drained
+    // before the older removal: a stale arrival, the current one, then the stale removal.
+    sim().detachTarvik();
+    juce::MessageManager::callAsync ([] {
+        sim().attachTarvik();
+        sim().detachTarvik();
+        sim().attachTarvik();
+        sim().setMute (Side::input, 1, true);
+    });
+
+    ASSERT_TRUE (pumpUntil ([] { return sim().state().attached && sim().tarvikAudioObject (Side::input) != 0; }));
+    pumpFor (400);
+
+    for (auto* control : ui.deviceControls())
+        EXPECT_TRUE (control->isVisible() && control->isEnabled()) << "the interface is attached";
+    EXPECT_EQ (gInAudioObjectID.load(), sim().tarvikAudioObject (Side::input));
+    EXPECT_EQ (gOutAudioObjectID.load(), sim().tarvikAudioObject (Side::output));
+
+    // The stale arrival wrote nothing back, so the other program's mute stands.
+    EXPECT_TRUE (sim().state().in[0].muted);
+    EXPECT_TRUE (ui.muteIn().getToggleState());
+
+    // The raw channel kept the device that is there.
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+    EXPECT_EQ (sim().loopback(), 1);
+}
+
+TEST_F (PanelDeviceSync, AMuteClickStaysInEffectThroughABurstOfStaleArrivalsAndRemovals)
+{
+    sim().attachTarvik();
+    sim().setVolumeDb (Side::output, 1, -6.0f);
+    makePanel();
+    auto ui = inspect();
+    pumpFor (300);
+
+    ui.muteIn().setToggleState (true, juce::sendNotificationSync);
+    ASSERT_TRUE (pumpUntil ([&] { return ! ui.writeInProgress(); }));
+    ASSERT_TRUE (sim().state().in[0].muted && sim().state().in[1].muted);
+    const auto writesBefore = panelWrites().size();
+
+    // A hub that resets enumerates the interface again and again, each gone before it is
+    // handled: every arrival is out of date by the time it reaches the panel.
+    for (int pair = 0; pair < 8; ++pair)
+        sim().detachUsbDevice (sim().attachUsbDevice ({}));
+    pumpFor (400);
+
+    EXPECT_TRUE (sim().state().in[0].muted && sim().state().in[1].muted) << "a stale arrival un-muted the input";
+    EXPECT_TRUE (ui.muteIn().getToggleState());
+    EXPECT_EQ (panelWrites().size(), writesBefore) << "a stale arrival wrote the faders back";
+    EXPECT_TRUE (ui.inGroup().isVisible() && ui.outGroup().isVisible());
+    EXPECT_EQ (gInAudioObjectID.load(), sim().tarvikAudioObject (Side::input));
 }

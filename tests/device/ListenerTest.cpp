@@ -1,6 +1,12 @@
 #include "DeviceLinkFixture.h"
+#include "platform/detail/NotificationThread.h"
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <thread>
+
+#include <pthread.h>
 
 namespace tarvik::test
 {
@@ -18,6 +24,77 @@ std::vector<double> rateWritesTo (const std::vector<sim::PropertyWrite>& writes,
         if (w.object == object && w.address.mSelector == kAudioDevicePropertyNominalSampleRate)
             rates.push_back (*reinterpret_cast<const Float64*> (w.data.data()));
     return rates;
+}
+/** CPU time the thread has used so far. */
+std::chrono::nanoseconds cpuTimeOf (pthread_t thread)
+{
+    clockid_t clock {};
+    timespec used {};
+
+    if (pthread_getcpuclockid (thread, &clock) != 0 || clock_gettime (clock, &used) != 0)
+        return std::chrono::nanoseconds::max();
+
+    return std::chrono::seconds (used.tv_sec) + std::chrono::nanoseconds (used.tv_nsec);
+}
+
+[[noreturn]] void exitWith (int code, const char* message)
+{
+    std::fprintf (stderr, "%s\n", message);
+    std::fflush (stderr);
+    std::_Exit (code);
+}
+
+/** Posts the quit message, has CoreAudio report a change, and watches the notification
+    thread while its report waits for a message loop that will never run again. Ends the
+    process: 0 when the thread stayed idle and let go once the owner was withdrawn.
+*/
+[[noreturn]] void watchANotificationWaitingAfterQuit (const std::function<size_t()>& eventsSeen)
+{
+    namespace notifications = tarvik::platform::detail::notificationThread;
+
+    std::atomic<bool> known { false };
+    pthread_t notifier {};
+    notifications::schedule ([&] { notifier = pthread_self(); known = true; });
+    while (! known)
+        std::this_thread::yield();
+
+    const auto seenBefore = eventsSeen();
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+    sim::Simulation::get().setMute (sim::Side::input, 1, true);
+
+    // Runs only once the listener has returned from its report.
+    std::atomic<bool> reportReturned { false };
+    notifications::schedule ([&] { reportReturned = true; });
+    std::this_thread::sleep_for (std::chrono::milliseconds (200));
+
+    if (reportReturned)
+        exitWith (2, "the report did not wait for the message thread");
+
+    // Generous against a loaded machine: a spinning thread uses the whole interval.
+    const auto interval = std::chrono::milliseconds (1000);
+    const auto before = cpuTimeOf (notifier);
+    std::this_thread::sleep_for (interval);
+    const auto used = cpuTimeOf (notifier) - before;
+    std::fprintf (stderr, "notification thread CPU while waiting: %lld us of %lld ms\n",
+                  (long long) std::chrono::duration_cast<std::chrono::microseconds> (used).count(),
+                  (long long) interval.count());
+
+    if (used > interval / 10)
+        exitWith (1, "the waiting notification thread used more than a tenth of a core");
+
+    WithdrawDeviceUserData();
+
+    for (int i = 0; i < 500 && ! reportReturned; ++i)
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+
+    if (! reportReturned)
+        exitWith (3, "the report kept waiting after the owner was withdrawn");
+
+    if (eventsSeen() != seenBefore)
+        exitWith (4, "the report reached the sink after quit");
+
+    std::fflush (stdout);
+    std::_Exit (0);
 }
 } // namespace
 
@@ -164,6 +241,7 @@ TEST_F (DeviceLinkTest, WithdrawnOwnerHearsNothingMore)
 
     EXPECT_EQ (events().size(), plugged);
 }
+
 TEST_F (DeviceLinkTest, AnEventWaitingForTheLockWhenTheFrameworkShutsDownIsDropped)
 {
     // The framework's shutdown cannot be undone, so it runs in a process of its own, one
@@ -183,6 +261,20 @@ TEST_F (DeviceLinkTest, AnEventWaitingForTheLockWhenTheFrameworkShutsDownIsDropp
         },
         ::testing::ExitedWithCode (0), "");
 
+    GTEST_FLAG_SET (death_test_style, style);
+}
+
+TEST_F (DeviceLinkTest, AReportWaitingAfterQuitLeavesItsThreadIdle)
+{
+    simulation().attachTarvik();
+    RegisterDeviceCallBacks();
+    ASSERT_EQ (eventKinds(), std::vector<VYR_CallbackEvent> { EventDevicePlugged });
+
+    // Once the quit message is posted this process's loop never runs again: the rest runs in
+    // a process of its own, started afresh for this test alone.
+    const auto style = GTEST_FLAG_GET (death_test_style);
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+    EXPECT_EXIT (watchANotificationWaitingAfterQuit ([] { return events().size(); }), ::testing::ExitedWithCode (0), "");
     GTEST_FLAG_SET (death_test_style, style);
 }
 } // namespace tarvik::test

@@ -72,6 +72,47 @@ TEST_F (DeviceLinkTest, TwoMatchingServicesInOneNotificationAreBoundInTurn)
     EXPECT_EQ (simulation().deviceListReads(), 2);
 }
 
+TEST_F (DeviceLinkTest, ABurstOfDetachesAndAttachesIsReportedByItsNetEffect)
+{
+    simulation().attachTarvik();
+    RegisterDeviceCallBacks();
+
+    // All queued before the loop runs: the removals are drained in one batch, the arrivals in another.
+    for (int pair = 0; pair < 8; ++pair)
+    {
+        simulation().detachTarvik();
+        simulation().attachTarvik();
+    }
+    pumpFor (200);
+    EXPECT_EQ (eventKinds(), (std::vector<VYR_CallbackEvent> { EventDevicePlugged, EventDeviceRemoved, EventDevicePlugged }));
+    EXPECT_EQ (gInAudioObjectID.load(), simulation().tarvikAudioObject (Side::input));
+    EXPECT_EQ (simulation().deviceListReads(), 2) << "only the interface still attached is bound";
+
+    // The arrivals drained before an older removal: the stale arrival and removal change nothing.
+    simulation().detachTarvik();
+    juce::MessageManager::callAsync ([] {
+        simulation().attachTarvik();
+        simulation().detachTarvik();
+        simulation().attachTarvik();
+    });
+    pumpFor (200);
+    EXPECT_EQ (eventKinds(), (std::vector<VYR_CallbackEvent> { EventDevicePlugged, EventDeviceRemoved, EventDevicePlugged,
+                                                               EventDeviceRemoved, EventDevicePlugged }));
+    EXPECT_EQ (gInAudioObjectID.load(), simulation().tarvikAudioObject (Side::input));
+
+    // A burst that ends detached: the removal is reported once.
+    for (int pair = 0; pair < 8; ++pair)
+    {
+        simulation().detachTarvik();
+        simulation().attachTarvik();
+    }
+    simulation().detachTarvik();
+    pumpFor (200);
+    EXPECT_EQ (eventKinds().size(), 6u);
+    EXPECT_EQ (eventKinds().back(), EventDeviceRemoved);
+    EXPECT_EQ (sleeps.load(), 0);
+}
+
 TEST_F (DeviceLinkTest, BindRetryWaitsFiveTimesForCoreAudioSides)
 {
     sim::TarvikOptions usbOnly;

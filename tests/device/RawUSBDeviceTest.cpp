@@ -346,6 +346,41 @@ TEST_F (RawUSBDevice, SecondMatchingDeviceReplacesTheHeldOneWithoutLeakingIt)
         EXPECT_FALSE (t.toTarvik) << "requests go to the newest device";
 }
 
+TEST_F (RawUSBDevice, OnlyTheHeldDevicesOwnTerminationLetsItGoAndAPresentOneIsTakenAgain)
+{
+    sim.attachTarvik();
+    RegisterRawDeviceNotifications();
+    const int other = sim.attachUsbDevice (UsbDeviceSpec {});
+    ASSERT_TRUE (pumpUntil ([&] { return sim.liveUsbInterfaces() == 1 && out.takeNew().size() == 3; }, 3000));
+    auto* const held = gUSBdevice;
+
+    // The device replaced earlier goes: the one held now stays.
+    sim.detachTarvik();
+    pumpFor (200);
+    EXPECT_EQ (out.takeNew(), (Lines { removedLine }));
+    EXPECT_EQ (gUSBdevice, held);
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+
+    // A newer arrival replaces it; when that one goes, the one still attached is taken up again.
+    sim.attachTarvik();
+    ASSERT_TRUE (pumpUntil ([&] { return gUSBdevice != held && gUSBdevice != nullptr; }, 3000));
+    out.takeNew();
+    sim.detachTarvik();
+    ASSERT_TRUE (pumpUntil ([&] { return out.takeNew() == concat ({ { removedLine }, deviceLines() }); }, 3000));
+    ASSERT_NE (gUSBdevice, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1);
+
+    const auto before = sim.usbTransfers().size();
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (0), kIOReturnSuccess);
+    const auto transfers = sim.usbTransfers();
+    ASSERT_EQ (transfers.size(), before + 3);
+    EXPECT_FALSE (transfers.back().toTarvik) << "the request goes to the device still attached";
+
+    sim.detachUsbDevice (other);
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice == nullptr; }, 3000));
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+}
+
 TEST_F (RawUSBDevice, NoMasterPortRegistersNothing)
 {
     Fault noPort;

@@ -56,6 +56,7 @@ std::string callName (Call call)
         case Call::IOServiceMatching:                 return "IOServiceMatching";
         case Call::IONotificationPortCreate:          return "IONotificationPortCreate";
         case Call::IOServiceAddMatchingNotification:  return "IOServiceAddMatchingNotification";
+        case Call::IOServiceGetMatchingServices:      return "IOServiceGetMatchingServices";
         case Call::IORegistryEntryCreateCFProperties: return "IORegistryEntryCreateCFProperties";
         case Call::IOObjectRelease:                   return "IOObjectRelease";
         case Call::IORegisterForSystemPower:          return "IORegisterForSystemPower";
@@ -918,8 +919,11 @@ std::vector<Row> faultTable()
         { fails (C::IOServiceMatching), Flow::registration, { sendsNothing(), bound (false), silent() } },
         { fails (C::IOServiceMatching), Flow::laterAttach, { sendsNothing(), bound (false) }, From::start },
         { fails (C::IONotificationPortCreate), Flow::registration, { sendsNothing(), bound (false), silent() } },
+        { fails (C::IONotificationPortCreate), Flow::laterAttach, { sendsNothing(), bound (false), silent() }, From::start },
         { fails (C::IOServiceAddMatchingNotification).nth (1), Flow::registration, { sendsNothing(), bound (false), silent() } },
         { fails (C::IOServiceAddMatchingNotification).nth (2), Flow::detach, { sendsNothing(), silent() }, From::start },
+        { fails (C::IOServiceGetMatchingServices), Flow::registration, { sends (plugged), bound (true), silent() } },
+        { fails (C::IOServiceGetMatchingServices), Flow::detach, { sends ({ EventDeviceRemoved }), silent() } },
         { fails (C::IORegistryEntryCreateCFProperties), Flow::registration, { sendsNothing(), bound (false), sleeps (0), silent() } },
         { fails (C::IORegistryEntryCreateCFProperties), Flow::laterAttach, { sendsNothing(), bound (false), sleeps (0) } },
         { fails (C::IORegistryEntryCreateCFProperties), Flow::detach, { sendsNothing(), silent() } },
@@ -956,7 +960,9 @@ std::vector<Row> faultTable()
         // ---- Raw channel: the promised line, no device held, nothing left open -----------------
         { fails (C::IOMasterPort), Flow::rawStart, { prints ("ERR: Couldn’t create a master I/O Kit port(" + failure + ")"), rawDevice (false), requestReturns (kIOReturnNoDevice) } },
         { fails (C::IOServiceMatching), Flow::rawStart, { prints ("Couldn’t create a USB matching dictionary"), masterPortGivenBack(), rawDevice (false), requestReturns (kIOReturnNoDevice) } },
-        { fails (C::IONotificationPortCreate), Flow::rawStart, { rawDevice (false), requestReturns (kIOReturnNoDevice) } },
+        { fails (C::IONotificationPortCreate), Flow::rawStart, { printsNo (addedLine), masterPortGivenBack(), rawDevice (false), requestReturns (kIOReturnNoDevice) } },
+        { fails (C::IONotificationPortCreate), Flow::rawAttach, { printsNo (addedLine), rawDevice (false), requestReturns (kIOReturnNoDevice) }, From::start },
+        { fails (C::IOServiceGetMatchingServices), Flow::rawDetach, { rawDevice (false) } },
         { fails (C::IOServiceAddMatchingNotification), Flow::rawStart, { rawDevice (false), requestReturns (kIOReturnNoDevice) } },
         { fails (C::IOCreatePlugInInterfaceForService), Flow::rawStart, { prints ("Unable to create a plug-in (" + failure + ")"), rawDevice (false), requestReturns (kIOReturnNoDevice) } },
         { fails (C::IOCreatePlugInInterfaceForService), Flow::rawAttach, { prints (addedLine), prints ("Unable to create a plug-in (" + failure + ")"), rawDevice (false) } },
@@ -984,6 +990,8 @@ std::vector<Row> faultTable()
         { fails (C::AudioObjectGetPropertyData, "dev#"), Flow::panelStart, { controls (false), sleeps (5) } },
         { fails (C::IOMasterPort), Flow::panelStart, { prints ("ERR: Couldn’t create a master I/O Kit port(" + failure + ")"), controls (true), rawDevice (false) } },
         { fails (C::IORegisterForSystemPower), Flow::panelStart, { controls (true), powerRegistrations (0) } },
+        { fails (C::IONotificationPortCreate), Flow::panelStart, { controls (false), bound (false), printsNo (addedLine), rawDevice (false) } },
+        { fails (C::IOServiceGetMatchingServices), Flow::panelDetach, { controls (false), bound (false) } },
         { fails (C::IOCreatePlugInInterfaceForService), Flow::panelStart, { prints ("Unable to create a plug-in (" + failure + ")"), controls (true), rawDevice (false) } },
         { fails (C::AudioObjectGetPropertyData, "vold", "outp", 2), Flow::panelRefresh, { channel (3, 0.0, "0 dB"), channel (2, -30.0, "-30 dB"), controls (true) } },
         { fails (C::AudioObjectGetPropertyData, "mute", "outp"), Flow::panelRefresh, { muteButtons (false, false), channel (3, -15.0, "-15 dB") } },
