@@ -1,4 +1,5 @@
 #include "app/MainComponent.h"
+#include "app/SettingsFile.h"
 
 #include "app/DialogPlacement.h"
 #include "app/PWLoopbackDialog.h"
@@ -43,7 +44,7 @@ void MainComponent::actionListenerCallback (const juce::String& message)
         if ((state == 0 || state == 1) && ubs_hw_toggleLoopbackMode ((unsigned int) state) == kIOReturnSuccess)
             loopbackMode = state;
 
-        appProperties.getUserSettings()->setValue ("loopback", loopbackMode);
+        settings->setValue ("loopback", loopbackMode);
 
         if (menuBar != nullptr)
             menuBar->sendLookAndFeelChange();

@@ -219,6 +219,26 @@ TEST_F (BadSettings, SoundFilesInEveryFormatTheFrameworkReadsAreStillRead)
         panel.reset();
     }
 
+    // Sound files that reach the bounds without passing them, and one whose first 8 KB end
+    // inside a character (the framework's first look reads that much).
+    const juce::String deepValue = "  <VALUE name=\"deep\">" + juce::String::repeatedString ("<a>", 30)
+                                 + juce::String::repeatedString ("</a>", 30) + "</VALUE>\n";
+    const std::string head = "<PROPERTIES note=\"";
+    const juce::String acrossTheFirstLook = juce::String::fromUTF8 ((head + std::string (8191 - head.size(), 'x') + "\xc3\xa9\">"
+                                                                     + valueXml ("loopback", "1").toStdString() + "</PROPERTIES>").c_str());
+
+    for (auto& [what, text] : { std::pair<const char*, juce::String> { "nesting at the bound", propertiesXml (valueXml ("loopback", "1") + deepValue) },
+                                { "elements at the bound", propertiesXml (valueXml ("loopback", "1") + juce::String::repeatedString ("<V/>", 998)) },
+                                { "first 8 KB ending inside a character", acrossTheFirstLook } })
+    {
+        SCOPED_TRACE (what);
+        freshFolder();
+        ASSERT_TRUE (settingsFileIn (folder).replaceWithText (text));
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound file was thrown away";
+        panel.reset();
+    }
+
     // XML in UTF-8 with a byte order mark, and in UTF-16, which the framework converts.
     const auto xml = propertiesXml (valueXml ("loopback", "1") + valueXml ("WindowPosition", unusual));
     juce::MemoryOutputStream utf8, utf16;
