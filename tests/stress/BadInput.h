@@ -85,11 +85,11 @@ inline juce::String nestedElements (int depth)
 
 inline juce::String manyEntries (int count)
 {
-    juce::String values;
-    values.preallocateBytes ((size_t) count * 40);
+    // Appending to a juce::String measures it each time; a stream keeps this linear.
+    juce::MemoryOutputStream values;
     for (int i = 0; i < count; ++i)
         values << "  <VALUE name=\"key" << i << "\" val=\"" << i << "\"/>\n";
-    return propertiesXml (values + valueXml ("loopback", "1"));
+    return propertiesXml (values.toString() + valueXml ("loopback", "1"));
 }
 
 /** A count for a repeated check: the environment variable's value if set, else the given one. */
