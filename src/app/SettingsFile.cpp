@@ -244,8 +244,11 @@ bool xmlIsWithinBounds (const juce::String& text)
             continue;
         }
 
+        // Each end is looked for after the opening, as the framework does: "<?>" and "<!-->" open.
         if (*p == '?')
         {
+            ++p;
+
             if (! skipPast (p, "?>"))
                 return false;
 
@@ -256,11 +259,15 @@ bool xmlIsWithinBounds (const juce::String& text)
         {
             if (p.compareUpTo (juce::CharPointer_ASCII ("!--"), 3) == 0)
             {
+                p += 3;
+
                 if (! skipPast (p, "-->"))
                     return false;
             }
             else if (p.compareUpTo (juce::CharPointer_ASCII ("![CDATA["), 8) == 0)
             {
+                p += 8;
+
                 if (! skipPast (p, "]]>"))
                     return false;
             }

@@ -221,6 +221,11 @@ inline std::vector<SettingsCase> brokenSettings()
         { "50,000 nested elements", file (nestedElements (50000)), "", true },
         { "1,000,000 nested elements", file (nestedElements (1000000)), "", true },
         { "nesting one beyond the bound, small", file (nestedElements (32)), "", true },
+        // Deep nesting within 64 KiB, behind a comment and an instruction that end later than they seem to.
+        { "nesting after \"<!-->\"",
+          file ("<PROPERTIES><!--> <![CDATA[ -->" + juce::String::repeatedString ("<a>", 20000) + "]]></PROPERTIES>"), "", true },
+        { "nesting after \"<?>\"",
+          file ("<?> <![CDATA[ ?><PROPERTIES>" + juce::String::repeatedString ("<a>", 20000) + "]]></PROPERTIES>"), "", true },
         { "100,000 entries", file (manyEntries (100000)), "", true },
         { "entries beyond the bound, small", file (propertiesXml (valueXml ("loopback", "1") + juce::String::repeatedString ("<V/>", 999))), "", true },
         { "a FIFO", [] (const juce::File& f) { ASSERT_EQ (::mkfifo (settingsFileIn (f).getFullPathName().toRawUTF8(), 0600), 0); }, "", true },
