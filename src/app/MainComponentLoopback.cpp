@@ -1,5 +1,4 @@
 #include "app/MainComponent.h"
-#include "app/SettingsFile.h"
 
 #include "app/DialogPlacement.h"
 #include "app/PWLoopbackDialog.h"
