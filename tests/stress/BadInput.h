@@ -3,6 +3,7 @@
 // What the bad-input suites share: the broken settings files, the default window place, and
 // the counting of failed checks per input.
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -120,14 +121,11 @@ inline void writeBytes (const juce::File& file, const juce::MemoryBlock& bytes)
 
 inline juce::MemoryBlock junk (size_t size, unsigned seed, const char* prefix = "")
 {
-    juce::MemoryBlock block;
-    block.append (prefix, std::strlen (prefix));
+    juce::MemoryBlock block (std::max (size, std::strlen (prefix)));
+    block.copyFrom (prefix, 0, std::strlen (prefix));
     std::mt19937 random (seed);
-    while (block.getSize() < size)
-    {
-        const auto byte = (char) (random() & 0xff);
-        block.append (&byte, 1);
-    }
+    for (auto i = std::strlen (prefix); i < block.getSize(); ++i)
+        block[i] = (char) (random() & 0xff);
     return block;
 }
 

@@ -166,8 +166,14 @@ TEST (BadSettingsProgram, TheProgramStartedOnABrokenFileOpensAtTheDefaultPlaceAn
             r.pos = positionLine (r.run->standardError());
         }
 
+        // The quits side by side as well.
+        std::vector<std::unique_ptr<ProgramRun>> quits;
         for (auto& r : runs)
+            quits.push_back (std::make_unique<ProgramRun> (*r.home, juce::StringArray { "/shutdown" }));
+
+        for (size_t i = 0; i < runs.size(); ++i)
         {
+            auto& r = runs[i];
             SCOPED_TRACE (r.c->name);
             const int failedBefore = failedChecks();
             ++tried;
@@ -175,11 +181,8 @@ TEST (BadSettingsProgram, TheProgramStartedOnABrokenFileOpensAtTheDefaultPlaceAn
             EXPECT_EQ (r.pos, "POS: " + juce::String (centre.x) + " " + juce::String (centre.y))
                 << r.run->standardError().substring (0, 2000);
 
-            {
-                ProgramRun later (*r.home, { "/shutdown" });
-                EXPECT_TRUE (later.waitForExit (programExitTimeout));
-                EXPECT_EQ (later.exitCode, 0);
-            }
+            EXPECT_TRUE (quits[i]->waitForExit (programExitTimeout));
+            EXPECT_EQ (quits[i]->exitCode, 0);
 
             EXPECT_TRUE (r.run->waitForExit (programExitTimeout)) << "the panel did not quit";
             EXPECT_EQ (r.run->exitCode, 0) << r.run->standardError().substring (0, 4000);
