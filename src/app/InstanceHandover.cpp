@@ -169,6 +169,30 @@ bool receiveAcknowledgement (int handle, juce::uint32 deadline)
     }
 }
 
+/** The string in UTF-8 that the running instance accepts. A command line of bytes that are
+    no UTF-8 leaves characters in the string that UTF-8 cannot carry, and NULs where the
+    framework decoded an overlong zero; they go as U+FFFD.
+*/
+juce::MemoryBlock wellFormedUtf8 (const juce::String& text)
+{
+    juce::MemoryOutputStream out;
+
+    for (auto p = text.getCharPointer(); ! p.isEmpty();)
+    {
+        auto c = p.getAndAdvance();
+
+        if (c == 0 || (juce::uint32) c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
+            c = 0xfffd;
+
+        char encoded[8] {};
+        juce::CharPointer_UTF8 end (encoded);
+        end.write (c);
+        out.write (encoded, (size_t) (end.getAddress() - encoded));
+    }
+
+    return out.getMemoryBlock();
+}
+
 CommandId makeCommandId()
 {
     std::random_device source;
@@ -479,8 +503,8 @@ bool InstanceHandover::sendToRunningInstance (const juce::String& parameters, in
     if (! folderIsSafe || lockHandle >= 0)
         return false;
 
-    const auto utf8 = parameters.toUTF8();
-    const auto length = (int) utf8.sizeInBytes() - 1;
+    const auto utf8 = wellFormedUtf8 (parameters);
+    const auto length = (int) utf8.getSize();
     sockaddr_un address;
 
     if (length > maxParameterBytes || ! makeAddress (getSocketFile(), address))
@@ -491,7 +515,7 @@ bool InstanceHandover::sendToRunningInstance (const juce::String& parameters, in
     message.write (magic, sizeof (magic));
     message.write (id.data(), id.size());
     message.writeIntBigEndian (length);
-    message.write (utf8.getAddress(), (size_t) length);
+    message.write (utf8.getData(), utf8.getSize());
 
     const auto deadline = now() + (juce::uint32) juce::jmax (0, timeoutMilliseconds);
 
