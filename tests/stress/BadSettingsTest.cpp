@@ -338,11 +338,16 @@ TEST (BadSettingsProgram, AFileSwappedBetweenGoodAndBadWhileThePanelStartsNeverH
                 ::rename (staging.c_str(), target.c_str());
             std::this_thread::sleep_for (std::chrono::microseconds (300));
         }
+
+        // A good file last: a panel that read a good one has nothing to save, and leaves this.
+        ::unlink (staging.c_str());
+        ::link (good.getFullPathName().toRawUTF8(), staging.c_str());
+        ::rename (staging.c_str(), target.c_str());
     });
 
     // Many more by hand: TARVIK_SWAP_LAUNCHES=60.
     const int launches = repeatCount ("TARVIK_SWAP_LAUNCHES", 4);
-    int failures = 0;
+    int failures = 0, damaged = 0;
 
     for (int i = 0; i < launches; ++i)
     {
@@ -354,7 +359,7 @@ TEST (BadSettingsProgram, AFileSwappedBetweenGoodAndBadWhileThePanelStartsNeverH
 
         if (i + 1 == launches)
         {
-            // The last time the swapping stops before the quit, so the file left can be checked.
+            // The last time the swapping stops before the quit, so that the file left can be checked.
             swapping = false;
             swapper.join();
         }
@@ -364,10 +369,13 @@ TEST (BadSettingsProgram, AFileSwappedBetweenGoodAndBadWhileThePanelStartsNeverH
         EXPECT_EQ (later.exitCode, 0);
         EXPECT_TRUE (run.waitForExit (programExitTimeout)) << "the panel did not quit";
         EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
+        damaged += run.standardError().contains ("is damaged") ? 1 : 0;
 
         if (failedChecks() != failedBefore)
             ++failures;
     }
+
+    std::cout << "launches that found the file damaged: " << damaged << " of " << launches << std::endl;
 
     if (swapper.joinable())
     {
@@ -375,6 +383,7 @@ TEST (BadSettingsProgram, AFileSwappedBetweenGoodAndBadWhileThePanelStartsNeverH
         swapper.join();
     }
 
+    ASSERT_EQ (folderSnapshot (folder).substring (0, 5), "file:") << "no regular file left";
     auto xml = juce::parseXML (home.settingsFile());
     ASSERT_NE (xml, nullptr) << "the last quit left no valid file";
     EXPECT_TRUE (xml->hasTagName ("PROPERTIES"));
