@@ -1,37 +1,51 @@
 #include "app/InstanceHandover.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
-#include <cstdio>
-#include <cstring>
-#include <optional>
-#include <random>
-
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <random>
+#include <vector>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <juce_events/juce_events.h>
 
 namespace
 {
-constexpr int tokenLength = 32; // hex digits, 128 random bits
-constexpr int lengthFieldBytes = 4;
+// A command: magic, id, parameter length (big-endian), the parameters in UTF-8.
+constexpr char magic[4] = { 'T', 'P', 'H', '1' };
+constexpr int idBytes = 16;
+constexpr int headerBytes = (int) sizeof (magic) + idBytes + 4;
 constexpr char acknowledgement = 'K';
-constexpr int connectionDeadlineMs = 1000; // a silent or slow peer holds the server no longer
-constexpr int connectTimeoutMs = 500;
-constexpr int acknowledgementTimeoutMs = 2000; // longer than one connection's deadline
-constexpr int pollSliceMs = 100;
 
-bool isPrivateDirectory (const struct stat& info)
+constexpr int connectionDeadlineMs = 1000; // a silent or slow peer is dropped after this
+constexpr int maxConnections = 64;         // more wait in the listen queue
+constexpr int listenQueue = 128;
+constexpr int pollSliceMs = 100;
+constexpr int retryPauseMs = 50;
+constexpr size_t rememberedIds = 256;
+
+using CommandId = std::array<char, idBytes>;
+
+/** A real directory of this user that nobody else may enter (checked without following a link). */
+bool isPrivateFolder (const char* path)
 {
-    return S_ISDIR (info.st_mode) && info.st_uid == geteuid();
+    struct stat info {};
+    return ::lstat (path, &info) == 0 && S_ISDIR (info.st_mode) && info.st_uid == ::geteuid()
+           && (info.st_mode & 0777) == 0700;
 }
 
-/** Creates the folder if needed and makes sure it is ours, a real directory, and 0700. */
+/** Creates the folder if needed; true only if it is now a private folder of this user. */
 bool preparePrivateFolder (const juce::File& folder)
 {
     const auto path = folder.getFullPathName();
@@ -39,180 +53,158 @@ bool preparePrivateFolder (const juce::File& folder)
     if (path.isEmpty() || ! juce::File::isAbsolutePath (path))
         return false;
 
-    folder.getParentDirectory().createDirectory();
-
     if (::mkdir (path.toRawUTF8(), 0700) != 0 && errno != EEXIST)
         return false;
 
-    struct stat info {};
+    return isPrivateFolder (path.toRawUTF8());
+}
 
-    if (::lstat (path.toRawUTF8(), &info) != 0 || ! isPrivateDirectory (info))
-        return false; // a symlink or another user's folder: never use it
+bool makeAddress (const juce::File& socketFile, sockaddr_un& address)
+{
+    const auto path = socketFile.getFullPathName();
+    const auto length = (size_t) path.getNumBytesAsUTF8();
 
-    if ((info.st_mode & 0777) != 0700 && ::chmod (path.toRawUTF8(), 0700) != 0)
+    address = {};
+    address.sun_family = AF_UNIX;
+
+    if (length == 0 || length >= sizeof (address.sun_path))
         return false;
 
+    std::memcpy (address.sun_path, path.toRawUTF8(), length);
     return true;
 }
 
-juce::String makeToken()
+/** The peer's user: the hand-over takes and gives commands only within one user. */
+bool peerIsThisUser (int handle)
 {
-    std::random_device source;
-    juce::String token;
-
-    for (int i = 0; i < tokenLength / 8; ++i)
-    {
-        char word[9];
-        std::snprintf (word, sizeof (word), "%08x", (unsigned int) source());
-        token << word;
-    }
-
-    return token;
+    ucred credentials {};
+    socklen_t size = sizeof (credentials);
+    return ::getsockopt (handle, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0
+           && credentials.uid == ::geteuid();
 }
 
-bool tokensMatch (const char* a, const char* b)
-{
-    unsigned char difference = 0;
-
-    for (int i = 0; i < tokenLength; ++i)
-        difference |= (unsigned char) (a[i] ^ b[i]);
-
-    return difference == 0;
-}
-
-void closeOnExec (int handle)
-{
-    if (handle >= 0)
-        ::fcntl (handle, F_SETFD, ::fcntl (handle, F_GETFD) | FD_CLOEXEC);
-}
+juce::uint32 now() { return juce::Time::getMillisecondCounter(); }
 
 int millisecondsUntil (juce::uint32 deadline)
 {
-    return (int) ((juce::int64) deadline - (juce::int64) juce::Time::getMillisecondCounter());
+    return (int) ((juce::int64) deadline - (juce::int64) now());
 }
 
-/** Reads exactly numBytes before the deadline; false on end of stream, error, timeout or exit request. */
-bool readExactly (juce::StreamingSocket& socket, void* buffer, int numBytes, juce::uint32 deadline,
-                  const juce::Thread* owner)
+/** Waits until the handle is ready for the events or the deadline passes. */
+bool waitFor (int handle, short events, juce::uint32 deadline)
 {
-    int done = 0;
-
-    while (done < numBytes)
+    for (;;)
     {
         const auto remaining = millisecondsUntil (deadline);
 
-        if (remaining <= 0 || (owner != nullptr && owner->threadShouldExit()))
+        if (remaining <= 0)
             return false;
 
-        const auto ready = socket.waitUntilReady (true, juce::jmin (remaining, pollSliceMs));
+        pollfd entry { handle, events, 0 };
+        const auto ready = ::poll (&entry, 1, remaining);
 
-        if (ready < 0)
+        if (ready > 0)
+            return true;
+
+        if (ready < 0 && errno != EINTR)
             return false;
-
-        if (ready == 0)
-            continue;
-
-        const auto got = socket.read (static_cast<char*> (buffer) + done, numBytes - done, false);
-
-        if (got <= 0)
-            return false; // readable but empty: the peer has gone
-
-        done += got;
     }
-
-    return true;
 }
 
-/** Writes everything before the deadline. MSG_NOSIGNAL: a peer that went away must not raise SIGPIPE. */
-bool writeAll (juce::StreamingSocket& socket, const void* data, int numBytes, juce::uint32 deadline)
+/** Connects without blocking; false when nobody listens, or the queue stays full. */
+int connectBefore (const sockaddr_un& address, juce::uint32 deadline)
 {
-    int done = 0;
+    const auto handle = ::socket (AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
 
-    while (done < numBytes)
+    if (handle < 0)
+        return -1;
+
+    if (::connect (handle, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) == 0
+        || ((errno == EINPROGRESS || errno == EINTR) && waitFor (handle, POLLOUT, deadline)))
     {
-        const auto sent = ::send (socket.getRawSocketHandle(), static_cast<const char*> (data) + done,
-                                  (size_t) (numBytes - done), MSG_NOSIGNAL);
+        int error = 0;
+        socklen_t size = sizeof (error);
+
+        if (::getsockopt (handle, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 && peerIsThisUser (handle))
+            return handle;
+    }
+
+    ::close (handle);
+    return -1;
+}
+
+bool sendAll (int handle, const char* data, size_t size, juce::uint32 deadline)
+{
+    while (size > 0)
+    {
+        // MSG_NOSIGNAL: a peer that went away must not raise SIGPIPE.
+        const auto sent = ::send (handle, data, size, MSG_NOSIGNAL);
 
         if (sent > 0)
         {
-            done += (int) sent;
-            continue;
+            data += sent;
+            size -= (size_t) sent;
         }
+        else if (! (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) || ! waitFor (handle, POLLOUT, deadline))
+        {
+            return false;
+        }
+    }
 
-        if (sent < 0 && errno == EINTR)
-            continue;
+    return true;
+}
 
-        const auto remaining = millisecondsUntil (deadline);
+bool receiveAcknowledgement (int handle, juce::uint32 deadline)
+{
+    for (;;)
+    {
+        char reply = 0;
+        const auto got = ::recv (handle, &reply, 1, 0);
 
-        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || remaining <= 0
-            || socket.waitUntilReady (false, remaining) != 1)
+        if (got == 1)
+            return reply == acknowledgement;
+
+        if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) || ! waitFor (handle, POLLIN, deadline))
             return false;
     }
-
-    return true;
 }
 
-struct PublishedAddress
+/** The string in UTF-8 that the running instance accepts. A command line of bytes that are
+    no UTF-8 leaves characters in the string that UTF-8 cannot carry, and NULs where the
+    framework decoded an overlong zero; they go as U+FFFD.
+*/
+juce::MemoryBlock wellFormedUtf8 (const juce::String& text)
 {
-    int port = 0;
-    juce::String token;
-};
+    juce::MemoryOutputStream out;
 
-/** Reads the address file, refusing anything that is not a small regular file of ours in the expected form. */
-std::optional<PublishedAddress> readAddress (const juce::File& file)
-{
-    const auto handle = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-
-    if (handle < 0)
-        return std::nullopt;
-
-    char text[128] {};
-    struct stat info {};
-    ssize_t length = -1;
-
-    if (::fstat (handle, &info) == 0 && S_ISREG (info.st_mode) && info.st_uid == geteuid())
-        length = ::read (handle, text, sizeof (text) - 1);
-
-    ::close (handle);
-
-    if (length <= 0 || ! juce::CharPointer_UTF8::isValidString (text, (int) length))
-        return std::nullopt;
-
-    const auto fields = juce::StringArray::fromTokens (juce::String::fromUTF8 (text, (int) length).trimEnd(), " ", {});
-
-    if (fields.size() != 2 || ! fields[0].containsOnly ("0123456789") || fields[0].length() > 5
-        || fields[1].length() != tokenLength || ! fields[1].containsOnly ("0123456789abcdef"))
-        return std::nullopt;
-
-    const auto port = fields[0].getIntValue();
-
-    if (port <= 0 || port > 65535)
-        return std::nullopt;
-
-    return PublishedAddress { port, fields[1] };
-}
-
-/** Replaces the file atomically with a new one that only this user can read. */
-bool writePrivateFile (const juce::File& file, const juce::String& content)
-{
-    auto temporaryPath = file.getSiblingFile ("." + file.getFileName() + ".XXXXXX").getFullPathName().toStdString();
-    const auto handle = ::mkostemp (temporaryPath.data(), O_CLOEXEC); // mkostemp creates it 0600
-
-    if (handle < 0)
-        return false;
-
-    const auto bytes = content.toStdString();
-    const auto written = ::write (handle, bytes.data(), bytes.size());
-    const auto closed = ::close (handle) == 0;
-
-    if (written != (ssize_t) bytes.size() || ! closed
-        || ::rename (temporaryPath.c_str(), file.getFullPathName().toRawUTF8()) != 0)
+    for (auto p = text.getCharPointer(); ! p.isEmpty();)
     {
-        ::unlink (temporaryPath.c_str());
-        return false;
+        auto c = p.getAndAdvance();
+
+        if (c == 0 || (juce::uint32) c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
+            c = 0xfffd;
+
+        char encoded[8] {};
+        juce::CharPointer_UTF8 end (encoded);
+        end.write (c);
+        out.write (encoded, (size_t) (end.getAddress() - encoded));
     }
 
-    return true;
+    return out.getMemoryBlock();
+}
+
+CommandId makeCommandId()
+{
+    std::random_device source;
+    CommandId id {};
+
+    for (size_t i = 0; i < id.size(); i += 4)
+    {
+        const auto word = source();
+        std::memcpy (id.data() + i, &word, 4);
+    }
+
+    return id;
 }
 } // namespace
 
@@ -226,101 +218,182 @@ struct InstanceHandover::Delivery
 };
 
 //==============================================================================
-/** Accepts one connection at a time; each gets a short deadline, so a silent peer cannot stall the queue for long. */
+/** Serves every connection side by side from one poll loop; each has its own deadline. */
 class InstanceHandover::Server final : public juce::Thread
 {
 public:
-    Server (juce::String tokenToUse, std::shared_ptr<Delivery> deliveryToUse)
-        : juce::Thread ("Instance hand-over"), token (std::move (tokenToUse)), delivery (std::move (deliveryToUse))
+    Server (int listenHandleToUse, std::shared_ptr<Delivery> deliveryToUse)
+        : juce::Thread ("Instance hand-over"), listener (listenHandleToUse), delivery (std::move (deliveryToUse))
     {
     }
 
     ~Server() override
     {
-        stopThread (4 * pollSliceMs + connectionDeadlineMs);
-        listener.close();
+        stopThread (4 * pollSliceMs + 1000);
     }
-
-    bool listen()
-    {
-        if (! listener.createListener (0, "127.0.0.1"))
-            return false;
-
-        closeOnExec (listener.getRawSocketHandle()); // programs the panel starts must not keep the port
-        return listener.getBoundPort() > 0;
-    }
-
-    int getPort() const { return listener.getBoundPort(); }
 
     void run() override
     {
+        std::vector<Connection> connections;
+
         while (! threadShouldExit())
         {
-            const auto ready = listener.waitUntilReady (true, pollSliceMs);
+            std::vector<pollfd> entries;
 
-            if (ready < 0)
-            {
+            if (connections.size() < (size_t) maxConnections)
+                entries.push_back ({ listener, POLLIN, 0 });
+
+            for (auto& c : connections)
+                entries.push_back ({ c.handle, POLLIN, 0 });
+
+            if (::poll (entries.data(), (nfds_t) entries.size(), pollSliceMs) < 0 && errno != EINTR)
                 wait (pollSliceMs);
-                continue;
-            }
 
-            if (ready == 0)
-                continue;
+            const bool listening = connections.size() < (size_t) maxConnections;
+            const size_t first = listening ? 1 : 0;
 
-            if (std::unique_ptr<juce::StreamingSocket> peer { listener.waitForNextConnection() })
-            {
-                closeOnExec (peer->getRawSocketHandle());
-                serve (*peer);
-            }
+            for (size_t i = 0; i < connections.size(); ++i)
+                if (entries[first + i].revents != 0 || millisecondsUntil (connections[i].deadline) <= 0)
+                    serve (connections[i]);
+
+            connections.erase (std::remove_if (connections.begin(), connections.end(), [] (const Connection& c) { return c.handle < 0; }),
+                               connections.end());
+
+            if (listening && (entries[0].revents & POLLIN) != 0)
+                acceptWaiting (connections);
         }
+
+        for (auto& c : connections)
+            ::close (c.handle);
     }
 
 private:
-    void serve (juce::StreamingSocket& peer)
+    struct Connection
     {
-        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) connectionDeadlineMs;
+        int handle;
+        juce::uint32 deadline;
+        juce::MemoryBlock received;
+    };
 
-        char receivedToken[tokenLength];
+    void acceptWaiting (std::vector<Connection>& connections)
+    {
+        while (connections.size() < (size_t) maxConnections)
+        {
+            const auto handle = ::accept4 (listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
 
-        if (! readExactly (peer, receivedToken, tokenLength, deadline, this)
-            || ! tokensMatch (receivedToken, token.toRawUTF8()))
-            return;
+            if (handle < 0)
+                return;
 
-        unsigned char lengthField[lengthFieldBytes];
+            if (! peerIsThisUser (handle))
+            {
+                ::close (handle);
+                continue;
+            }
 
-        if (! readExactly (peer, lengthField, lengthFieldBytes, deadline, this))
-            return;
+            connections.push_back ({ handle, now() + (juce::uint32) connectionDeadlineMs, {} });
+        }
+    }
 
-        const auto length = (juce::uint32) lengthField[0] << 24 | (juce::uint32) lengthField[1] << 16
-                          | (juce::uint32) lengthField[2] << 8 | (juce::uint32) lengthField[3];
+    /** Reads what has arrived; once a whole command is in, or on any fault or the deadline, the connection ends. */
+    void serve (Connection& c)
+    {
+        char buffer[4096];
 
-        if (length > (juce::uint32) maxParameterBytes)
-            return;
+        for (;;)
+        {
+            const auto expected = expectedSize (c.received);
 
-        juce::HeapBlock<char> text ((size_t) length + 1, true);
+            if (expected < 0)
+                break; // not a command of ours
 
-        if (! readExactly (peer, text.get(), (int) length, deadline, this))
-            return;
+            if (c.received.getSize() == (size_t) expected)
+            {
+                complete (c);
+                break;
+            }
+
+            const auto wanted = juce::jmin (sizeof (buffer), (size_t) expected - c.received.getSize());
+            const auto got = ::recv (c.handle, buffer, wanted, 0);
+
+            if (got > 0)
+            {
+                c.received.append (buffer, (size_t) got);
+                continue;
+            }
+
+            if (got < 0 && errno == EINTR)
+                continue;
+
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && millisecondsUntil (c.deadline) > 0)
+                return; // more to come
+
+            break;
+        }
+
+        ::close (c.handle);
+        c.handle = -1;
+    }
+
+    /** The whole command's size as far as its header tells: the header's size until that is
+        in, -1 once the header is wrong.
+    */
+    static int expectedSize (const juce::MemoryBlock& received)
+    {
+        const auto* data = static_cast<const unsigned char*> (received.getData());
+        const auto size = received.getSize();
+
+        if (size == 0)
+            return headerBytes;
+
+        if (std::memcmp (data, magic, juce::jmin (size, sizeof (magic))) != 0)
+            return -1;
+
+        if (size < (size_t) headerBytes)
+            return headerBytes;
+
+        const auto* field = data + sizeof (magic) + idBytes;
+        const auto length = (juce::uint32) field[0] << 24 | (juce::uint32) field[1] << 16
+                          | (juce::uint32) field[2] << 8 | (juce::uint32) field[3];
+
+        return length > (juce::uint32) maxParameterBytes ? -1 : headerBytes + (int) length;
+    }
+
+    void complete (Connection& c)
+    {
+        const auto* data = static_cast<const char*> (c.received.getData());
+        const auto* text = data + headerBytes;
+        const auto length = (int) c.received.getSize() - headerBytes;
 
         // The string has to survive as one: no embedded NUL, nothing that is not UTF-8.
-        if (std::memchr (text.get(), 0, length) != nullptr
-            || ! juce::CharPointer_UTF8::isValidString (text.get(), (int) length))
+        if (std::memchr (text, 0, (size_t) length) != nullptr || ! juce::CharPointer_UTF8::isValidString (text, length))
             return;
 
-        const auto parameters = juce::String::fromUTF8 (text.get(), (int) length);
+        CommandId id;
+        std::memcpy (id.data(), data + sizeof (magic), id.size());
 
-        juce::MessageManager::callAsync ([target = delivery, parameters]
+        // Acknowledged first: a command whose sender has gone, and so cannot learn that it
+        // was taken, is not acted on.
+        if (::send (c.handle, &acknowledgement, 1, MSG_NOSIGNAL) != 1)
+            return;
+
+        if (std::find (seen.begin(), seen.end(), id) != seen.end())
+            return; // a repeat whose first acknowledgement was lost
+
+        seen.push_back (id);
+
+        if (seen.size() > rememberedIds)
+            seen.pop_front();
+
+        juce::MessageManager::callAsync ([target = delivery, parameters = juce::String::fromUTF8 (text, length)]
         {
             if (target->active)
                 target->callback (parameters);
         });
-
-        writeAll (peer, &acknowledgement, 1, deadline);
     }
 
-    const juce::String token;
+    const int listener;
     const std::shared_ptr<Delivery> delivery;
-    juce::StreamingSocket listener;
+    std::deque<CommandId> seen;
 };
 
 //==============================================================================
@@ -335,7 +408,7 @@ InstanceHandover::~InstanceHandover()
         delivery->active = false;
 
     server.reset();
-    removeOwnAddressFile(); // while still holding the lock, so a successor's file is never touched
+    stopListening(); // while still holding the lock, so a successor's socket is never touched
 
     if (lockHandle >= 0)
         ::close (lockHandle); // releases the flock
@@ -344,12 +417,19 @@ InstanceHandover::~InstanceHandover()
 juce::File InstanceHandover::getDefaultFolder()
 {
     const auto* runtime = std::getenv ("XDG_RUNTIME_DIR");
-    struct stat info {};
 
-    if (runtime != nullptr && runtime[0] == '/' && ::stat (runtime, &info) == 0 && isPrivateDirectory (info))
+    if (runtime != nullptr && runtime[0] == '/' && isPrivateFolder (runtime))
         return juce::File (juce::CharPointer_UTF8 (runtime)).getChildFile ("tarvik-panel");
 
-    return juce::File ("/tmp/tarvik-panel-" + juce::String ((juce::int64) geteuid()));
+    // Another user may have made this one first; they cannot make one in our home.
+    const juce::File shared ("/tmp/tarvik-panel-" + juce::String ((juce::int64) ::geteuid()));
+
+    if (preparePrivateFolder (shared))
+        return shared;
+
+    const auto cache = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile (".cache");
+    cache.createDirectory();
+    return cache.getChildFile ("tarvik-panel");
 }
 
 bool InstanceHandover::isAnotherInstanceRunning()
@@ -372,7 +452,7 @@ bool InstanceHandover::isAnotherInstanceRunning()
     if (result == 0)
     {
         lockHandle = handle;
-        getAddressFile().deleteFile(); // whatever is there was left by an instance that is gone
+        listen();
         return false;
     }
 
@@ -381,43 +461,80 @@ bool InstanceHandover::isAnotherInstanceRunning()
     return heldElsewhere;
 }
 
-bool InstanceHandover::sendToRunningInstance (const juce::String& parameters, int attempts, int pauseMilliseconds)
+bool InstanceHandover::listen()
+{
+    sockaddr_un address;
+
+    if (! makeAddress (getSocketFile(), address))
+        return false;
+
+    // Whatever is there was left by an instance that is gone: the lock is ours.
+    ::unlink (address.sun_path);
+
+    const auto handle = ::socket (AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+
+    if (handle < 0)
+        return false;
+
+    if (::bind (handle, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) != 0
+        || ::chmod (address.sun_path, 0600) != 0 || ::listen (handle, listenQueue) != 0)
+    {
+        ::close (handle);
+        ::unlink (address.sun_path);
+        return false;
+    }
+
+    listenHandle = handle;
+    return true;
+}
+
+void InstanceHandover::stopListening()
+{
+    if (listenHandle < 0)
+        return;
+
+    ::close (listenHandle);
+    listenHandle = -1;
+    ::unlink (getSocketFile().getFullPathName().toRawUTF8());
+}
+
+bool InstanceHandover::sendToRunningInstance (const juce::String& parameters, int timeoutMilliseconds)
 {
     if (! folderIsSafe || lockHandle >= 0)
         return false;
 
-    const auto utf8 = parameters.toUTF8();
-    const auto length = (int) utf8.sizeInBytes() - 1;
+    const auto utf8 = wellFormedUtf8 (parameters);
+    const auto length = (int) utf8.getSize();
+    sockaddr_un address;
 
-    if (length > maxParameterBytes)
+    if (length > maxParameterBytes || ! makeAddress (getSocketFile(), address))
         return false;
 
-    for (int attempt = 0; attempt < attempts; ++attempt)
+    const auto id = makeCommandId();
+    juce::MemoryOutputStream message;
+    message.write (magic, sizeof (magic));
+    message.write (id.data(), id.size());
+    message.writeIntBigEndian (length);
+    message.write (utf8.getData(), utf8.getSize());
+
+    const auto deadline = now() + (juce::uint32) juce::jmax (0, timeoutMilliseconds);
+
+    // Every try sends the same id, so a command whose acknowledgement was lost is not taken twice.
+    while (millisecondsUntil (deadline) > 0)
     {
-        if (attempt > 0)
-            juce::Thread::sleep (pauseMilliseconds);
+        const auto handle = connectBefore (address, deadline);
 
-        const auto address = readAddress (getAddressFile());
+        if (handle >= 0)
+        {
+            const bool taken = sendAll (handle, static_cast<const char*> (message.getData()), message.getDataSize(), deadline)
+                               && receiveAcknowledgement (handle, deadline);
+            ::close (handle);
 
-        if (! address.has_value())
-            continue; // not published yet
+            if (taken)
+                return true;
+        }
 
-        juce::MemoryOutputStream message;
-        message.write (address->token.toRawUTF8(), (size_t) tokenLength);
-        message.writeIntBigEndian (length);
-        message.write (utf8.getAddress(), (size_t) length);
-
-        juce::StreamingSocket socket;
-
-        if (! socket.connect ("127.0.0.1", address->port, connectTimeoutMs))
-            continue;
-
-        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) acknowledgementTimeoutMs;
-        char reply = 0;
-
-        if (writeAll (socket, message.getData(), (int) message.getDataSize(), deadline)
-            && readExactly (socket, &reply, 1, deadline, nullptr) && reply == acknowledgement)
-            return true;
+        juce::Thread::sleep (juce::jlimit (0, retryPauseMs, millisecondsUntil (deadline)));
     }
 
     return false;
@@ -431,24 +548,11 @@ bool InstanceHandover::startServing (Callback onParametersReceived)
     if (lockHandle < 0)
         isAnotherInstanceRunning();
 
-    if (lockHandle < 0)
+    if (lockHandle < 0 || (listenHandle < 0 && ! listen()))
         return false; // another instance holds the lock, or the folder is unusable
 
-    auto token = makeToken();
-    auto newDelivery = std::make_shared<Delivery> (std::move (onParametersReceived));
-    auto newServer = std::make_unique<Server> (token, newDelivery);
-
-    if (! newServer->listen())
-        return false;
-
-    const auto text = juce::String (newServer->getPort()) + " " + token + "\n";
-
-    if (! writePrivateFile (getAddressFile(), text))
-        return false;
-
-    publishedText = text;
-    delivery = std::move (newDelivery);
-    server = std::move (newServer);
+    delivery = std::make_shared<Delivery> (std::move (onParametersReceived));
+    server = std::make_unique<Server> (listenHandle, delivery);
     server->startThread();
     return true;
 }
@@ -456,10 +560,4 @@ bool InstanceHandover::startServing (Callback onParametersReceived)
 bool InstanceHandover::isServing() const noexcept
 {
     return server != nullptr && server->isThreadRunning();
-}
-
-void InstanceHandover::removeOwnAddressFile()
-{
-    if (publishedText.isNotEmpty() && getAddressFile().loadFileAsString() == publishedText)
-        getAddressFile().deleteFile();
 }

@@ -271,7 +271,12 @@ public:
 
         if (handover->isAnotherInstanceRunning())
         {
-            handover->sendToRunningInstance (commandLine);
+            if (! handover->sendToRunningInstance (commandLine))
+            {
+                std::cerr << "Tarvik Panel: the running panel did not take the command line" << std::endl;
+                setApplicationReturnValue (1);
+            }
+
             handover.reset();
             juce::MessageManager::getInstance()->stopDispatchLoop();
             return;

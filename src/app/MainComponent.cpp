@@ -2,7 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/PWLoopbackDialog.h"
-#include "app/SettingsFileGuard.h"
+#include "app/SettingsFile.h"
 #include "controls/LevelMeter2.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
@@ -78,7 +78,7 @@ MainComponent::MainComponent (const juce::PropertiesFile::Options& settingsOptio
       menuBar (std::make_unique<juce::MenuBarComponent> (this)),
       popupLookAndFeel (std::make_unique<PopupMenuLookandFeel>())
 {
-    appProperties.setStorageParameters (settingsOptionsSafeToOpen (settingsOptions));
+    settings = std::make_unique<SettingsFile> (settingsOptions);
     readLoopbackSetting();
 
     currentSampleRate = 0.0;
@@ -177,7 +177,6 @@ void MainComponent::visibilityChanged() {}
 //==============================================================================
 void MainComponent::readLoopbackSetting()
 {
-    auto* settings = appProperties.getUserSettings();
     const auto stored = leadingInteger (settings->getValue ("loopback", "0"));
 
     if (stored == 0 || stored == 1)
@@ -199,10 +198,5 @@ void MainComponent::registerWithDevice()
 
 void MainComponent::savedWindowPosition (juce::String windowState)
 {
-    appProperties.getUserSettings()->setValue ("WindowPosition", windowState);
-}
-
-juce::PropertiesFile* MainComponent::getUserSettings()
-{
-    return appProperties.getUserSettings();
+    settings->setValue ("WindowPosition", windowState);
 }

@@ -7,6 +7,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <limits>
 
+#include "app/SettingsFile.h"
 #include "controls/SliderLookAndFeel2.h"
 #include "controls/VYRLabel.h"
 #include "device/DeviceCallbacks.h"
@@ -82,7 +83,7 @@ public:
     void savedWindowPosition (juce::String windowState);
 
     /** The user settings (the one settings file). */
-    juce::PropertiesFile* getUserSettings();
+    SettingsFile* getUserSettings() { return settings.get(); }
 
     /** Height of the strip above the face that holds the menu bar (0 where the menus
         live in the system menu bar).
@@ -120,7 +121,7 @@ private:
 
     //==============================================================================
     VYRdBLabelLookAndFeel labelLookAndFeel;
-    juce::ApplicationProperties appProperties;
+    std::unique_ptr<SettingsFile> settings;
     std::unique_ptr<juce::ImageButton> muteInButton;
     std::unique_ptr<juce::ImageButton> muteOutButton;
     std::unique_ptr<juce::Label> labelIn1;

@@ -43,7 +43,7 @@ void MainComponent::actionListenerCallback (const juce::String& message)
         if ((state == 0 || state == 1) && ubs_hw_toggleLoopbackMode ((unsigned int) state) == kIOReturnSuccess)
             loopbackMode = state;
 
-        appProperties.getUserSettings()->setValue ("loopback", loopbackMode);
+        settings->setValue ("loopback", loopbackMode);
 
         if (menuBar != nullptr)
             menuBar->sendLookAndFeelChange();

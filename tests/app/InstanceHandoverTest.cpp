@@ -1,6 +1,15 @@
-// The single-instance hand-over: lock, published address, token and delivery on the message thread.
+// The single-instance hand-over: lock, private folder, socket, commands taken once and
+// delivered on the message thread.
+#include <csignal>
+#include <fcntl.h>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +25,11 @@ namespace
 {
 struct TempFolder
 {
-    TempFolder() { root.createDirectory(); }
+    TempFolder()
+    {
+        root.createDirectory();
+        ::chmod (root.getFullPathName().toRawUTF8(), 0755);
+    }
     ~TempFolder() { root.deleteRecursively(); }
 
     // Test cases run in parallel processes, so the name carries the process id.
@@ -48,47 +61,144 @@ int permissionsOf (const juce::File& file)
     return ::lstat (file.getFullPathName().toRawUTF8(), &info) == 0 ? (int) (info.st_mode & 07777) : -1;
 }
 
-/** Sends raw bytes to the server and reports whether it acknowledged before closing. */
-bool rawExchangeAcknowledged (int port, const juce::MemoryBlock& bytes)
+sockaddr_un addressOf (const juce::File& socketFile)
 {
-    juce::StreamingSocket socket;
-
-    if (! socket.connect ("127.0.0.1", port, 1000))
-        return false;
-
-    socket.write (bytes.getData(), (int) bytes.getSize());
-    char reply = 0;
-    return socket.waitUntilReady (true, 5000) == 1 && socket.read (&reply, 1, false) == 1;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy (address.sun_path, socketFile.getFullPathName().toRawUTF8(), sizeof (address.sun_path) - 1);
+    return address;
 }
 
-juce::MemoryBlock frame (const juce::String& token, juce::uint32 length, const juce::MemoryBlock& payload)
+/** A connection to the socket, or -1. System calls only: a forked child uses it too. */
+int connectTo (const sockaddr_un& address)
+{
+    const int handle = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+
+    if (handle >= 0 && ::connect (handle, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) != 0)
+    {
+        ::close (handle);
+        return -1;
+    }
+
+    return handle;
+}
+
+int connectTo (const juce::File& socketFile) { return connectTo (addressOf (socketFile)); }
+
+/** Sends raw bytes and reports whether the server acknowledged before closing. System calls only. */
+bool rawExchangeAcknowledged (const sockaddr_un& address, const void* bytes, size_t size)
+{
+    const int handle = connectTo (address);
+
+    if (handle < 0)
+        return false;
+
+    const bool sent = ::send (handle, bytes, size, MSG_NOSIGNAL) == (ssize_t) size;
+    const timeval fiveSeconds { 5, 0 };
+    ::setsockopt (handle, SOL_SOCKET, SO_RCVTIMEO, &fiveSeconds, sizeof (fiveSeconds));
+    char reply = 0;
+    const bool acknowledged = sent && ::recv (handle, &reply, 1, 0) == 1 && reply == 'K';
+    ::close (handle);
+    return acknowledged;
+}
+
+bool rawExchangeAcknowledged (const juce::File& socketFile, const juce::MemoryBlock& bytes)
+{
+    return rawExchangeAcknowledged (addressOf (socketFile), bytes.getData(), bytes.getSize());
+}
+
+/** A command as a later launch sends it: magic, 16-byte id, big-endian length, payload. */
+juce::MemoryBlock frame (const char* id, juce::uint32 length, const juce::MemoryBlock& payload, const char* magic = "TPH1")
 {
     juce::MemoryOutputStream out;
-    out.write (token.toRawUTF8(), (size_t) token.getNumBytesAsUTF8());
+    out.write (magic, 4);
+    out.write (id, 16);
     out.writeIntBigEndian ((int) length);
     out.write (payload.getData(), payload.getSize());
     return out.getMemoryBlock();
 }
 
-/** Reads the child's output up to the line "ready"; false when the stream ends first. */
-bool waitForReady (juce::ChildProcess& process)
+/** A peer process whose output is read line by line. */
+struct Peer
 {
-    // One byte at a time: a larger read waits for that many bytes or the end of the stream.
-    juce::String line;
-    char c = 0;
+    juce::ChildProcess process;
+    juce::String pending;
 
-    while (process.readProcessOutput (&c, 1) == 1)
+    bool start (const juce::StringArray& arguments)
     {
-        if (c != '\n')
-            line << c;
-        else if (line == "ready")
-            return true;
-        else
-            line.clear();
+        juce::StringArray command { TARVIK_HANDOVER_PEER };
+        command.addArray (arguments);
+        return process.start (command);
     }
 
-    return false;
-}
+    /** Reads the output up to a line equal to this; false when the stream ends first. */
+    bool waitForLine (const juce::String& wanted)
+    {
+        // One byte at a time: a larger read waits for that many bytes or the end of the stream.
+        char c = 0;
+
+        while (process.readProcessOutput (&c, 1) == 1)
+        {
+            if (c != '\n')
+                pending << c;
+            else if (std::exchange (pending, {}) == wanted)
+                return true;
+        }
+
+        return false;
+    }
+};
+
+/** A serving peer in its own process; what it received is what it printed. */
+struct ServingPeer
+{
+    explicit ServingPeer (const juce::File& folder)
+    {
+        pipePath = folder.getSiblingFile ("peer-output-" + juce::String::toHexString (juce::Random().nextInt64()));
+        const auto outPath = pipePath.getFullPathName().toStdString();
+        const auto folderPath = folder.getFullPathName().toStdString();
+        pid = ::fork();
+
+        if (pid == 0)
+        {
+            const auto out = ::open (outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2 (out, STDOUT_FILENO);
+            ::execl (TARVIK_HANDOVER_PEER, TARVIK_HANDOVER_PEER, "serve", folderPath.c_str(), (char*) nullptr);
+            ::_exit (127);
+        }
+    }
+
+    ~ServingPeer()
+    {
+        if (pid > 0)
+        {
+            ::kill (pid, SIGCONT);
+            ::kill (pid, SIGKILL);
+            ::waitpid (pid, nullptr, 0);
+        }
+
+        pipePath.deleteFile();
+    }
+
+    juce::StringArray lines() const { return juce::StringArray::fromLines (pipePath.loadFileAsString().trimEnd()); }
+
+    bool waitUntilReady() const
+    {
+        return pumpUntil ([this] { return lines().contains ("ready"); }, 10000);
+    }
+
+    juce::StringArray received() const
+    {
+        juce::StringArray r;
+        for (auto& l : lines())
+            if (l.startsWith ("received "))
+                r.add (l.fromFirstOccurrenceOf ("received ", false, false));
+        return r;
+    }
+
+    pid_t pid = -1;
+    juce::File pipePath;
+};
 } // namespace
 
 TEST (InstanceHandover, SecondObjectHandsWholeStringsOverOnTheMessageThreadInOrder)
@@ -102,7 +212,7 @@ TEST (InstanceHandover, SecondObjectHandsWholeStringsOverOnTheMessageThreadInOrd
     EXPECT_TRUE (first.isServing());
 
     EXPECT_EQ (permissionsOf (temp.folder()), 0700);
-    EXPECT_EQ (permissionsOf (first.getAddressFile()), 0600);
+    EXPECT_EQ (permissionsOf (first.getSocketFile()) & 0777, 0600);
     EXPECT_EQ (permissionsOf (first.getLockFile()), 0600);
 
     const juce::StringArray sent { "/default",
@@ -127,7 +237,7 @@ TEST (InstanceHandover, SecondObjectHandsWholeStringsOverOnTheMessageThreadInOrd
     EXPECT_TRUE (received.allOnMessageThread);
 }
 
-TEST (InstanceHandover, LaterLaunchInAnotherProcessHandsOverAndEnds)
+TEST (InstanceHandover, LaterLaunchesInOtherProcessesAreEachTakenOnce)
 {
     TempFolder temp;
     Received received;
@@ -136,52 +246,70 @@ TEST (InstanceHandover, LaterLaunchInAnotherProcessHandsOverAndEnds)
     ASSERT_FALSE (running.isAnotherInstanceRunning());
     ASSERT_TRUE (running.startServing (received.callback()));
 
-    const auto parameters = juce::String (juce::CharPointer_UTF8 ("/defaults  \xc3\xa4\xc3\xb6\xc3\xbc \xe2\x82\xac"));
-    juce::ChildProcess later;
-    ASSERT_TRUE (later.start (juce::StringArray { TARVIK_HANDOVER_PEER, "send", temp.folder().getFullPathName(), parameters }));
+    // Many at once, as a script starting the panel in a loop would.
+    constexpr int launches = 50;
+    std::vector<std::unique_ptr<juce::ChildProcess>> later;
+    juce::StringArray sent;
 
-    ASSERT_TRUE (pumpUntil ([&] { return ! received.strings.isEmpty(); }, 10000));
-    EXPECT_TRUE (later.waitForProcessToFinish (10000));
-    EXPECT_EQ (later.getExitCode(), 0u);
-    EXPECT_EQ (received.strings, juce::StringArray { parameters });
+    for (int i = 0; i < launches; ++i)
+    {
+        sent.add (juce::String (juce::CharPointer_UTF8 ("/defaults \xc3\xa4\xe2\x82\xac #")) + juce::String (i));
+        later.push_back (std::make_unique<juce::ChildProcess>());
+        ASSERT_TRUE (later.back()->start (juce::StringArray { TARVIK_HANDOVER_PEER, "send", temp.folder().getFullPathName(), sent[i] }));
+    }
+
+    ASSERT_TRUE (pumpUntil ([&] { return received.strings.size() >= launches; }, 30000)) << received.strings.size();
+
+    for (auto& p : later)
+    {
+        EXPECT_TRUE (p->waitForProcessToFinish (10000));
+        EXPECT_EQ (p->getExitCode(), 0u) << "a launch whose command was taken must end with success";
+    }
+
+    pumpFor (200);
+    received.strings.sort (false);
+    sent.sort (false);
+    EXPECT_EQ (received.strings, sent) << "each launch acted on exactly once";
     EXPECT_TRUE (received.allOnMessageThread);
 }
 
-TEST (InstanceHandover, StaleAddressAndKilledInstanceDoNotStopTheNextStart)
+TEST (InstanceHandover, StaleSocketAndKilledInstanceDoNotStopTheNextStart)
 {
     TempFolder temp;
     Received received;
 
     {
-        // An address left behind with nobody holding the lock.
+        // A socket file left behind with nobody holding the lock.
         ASSERT_TRUE (temp.folder().createDirectory());
-        ASSERT_TRUE (temp.folder().getChildFile ("instance.address").replaceWithText ("1 0123456789abcdef0123456789abcdef\n"));
+        ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
+        ASSERT_TRUE (temp.folder().getChildFile ("instance.socket").replaceWithText ("left over"));
 
         InstanceHandover next (temp.folder());
         EXPECT_FALSE (next.isAnotherInstanceRunning()) << "a file alone must not count as a running instance";
-        EXPECT_FALSE (next.getAddressFile().existsAsFile()) << "the stale address must go once the lock is taken";
         ASSERT_TRUE (next.startServing (received.callback()));
-        EXPECT_FALSE (next.getAddressFile().loadFileAsString().startsWith ("1 "));
+
+        InstanceHandover later (temp.folder());
+        ASSERT_TRUE (later.isAnotherInstanceRunning());
+        EXPECT_TRUE (later.sendToRunningInstance ("over the stale file"));
+        ASSERT_TRUE (pumpUntil ([&] { return received.strings.contains ("over the stale file"); }));
     }
 
-    // A serving instance in another process, killed without any chance to tidy up.
-    juce::ChildProcess crashed;
-    ASSERT_TRUE (crashed.start (juce::StringArray { TARVIK_HANDOVER_PEER, "serve", temp.folder().getFullPathName() }));
-    ASSERT_TRUE (waitForReady (crashed)) << "the serving process did not start";
-    const auto crashedAddress = temp.folder().getChildFile ("instance.address").loadFileAsString();
+    EXPECT_FALSE (temp.folder().getChildFile ("instance.socket").exists()) << "an instance that ends removes its socket";
 
+    // A serving instance in another process, killed without any chance to tidy up.
     {
+        ServingPeer crashed (temp.folder());
+        ASSERT_TRUE (crashed.waitUntilReady()) << "the serving process did not start";
+
         InstanceHandover whileItRuns (temp.folder());
         EXPECT_TRUE (whileItRuns.isAnotherInstanceRunning()) << "the lock must hold across processes";
     }
 
-    ASSERT_TRUE (crashed.kill());
-    crashed.waitForProcessToFinish (5000);
+    EXPECT_TRUE (temp.folder().getChildFile ("instance.socket").exists());
 
     InstanceHandover next (temp.folder());
     ASSERT_FALSE (next.isAnotherInstanceRunning()) << "the lock must die with its process";
     ASSERT_TRUE (next.startServing (received.callback()));
-    EXPECT_NE (next.getAddressFile().loadFileAsString(), crashedAddress);
 
     InstanceHandover later (temp.folder());
     ASSERT_TRUE (later.isAnotherInstanceRunning());
@@ -189,7 +317,7 @@ TEST (InstanceHandover, StaleAddressAndKilledInstanceDoNotStopTheNextStart)
     ASSERT_TRUE (pumpUntil ([&] { return received.strings.contains ("after the crash"); }));
 }
 
-TEST (InstanceHandover, BadConnectionsAreDroppedAndTheServerKeepsServing)
+TEST (InstanceHandover, BadAndIdleConnectionsAreDroppedAndRepeatsTakenOnce)
 {
     TempFolder temp;
     Received received;
@@ -197,88 +325,182 @@ TEST (InstanceHandover, BadConnectionsAreDroppedAndTheServerKeepsServing)
     InstanceHandover running (temp.folder());
     ASSERT_FALSE (running.isAnotherInstanceRunning());
     ASSERT_TRUE (running.startServing (received.callback()));
+    const auto socket = running.getSocketFile();
 
-    const auto fields = juce::StringArray::fromTokens (running.getAddressFile().loadFileAsString().trimEnd(), " ", {});
-    ASSERT_EQ (fields.size(), 2);
-    const auto port = fields[0].getIntValue();
-    const auto token = fields[1];
-    auto wrongToken = token.substring (0, token.length() - 1) + (token.getLastCharacter() == '0' ? "1" : "0");
-
+    const char* id = "0123456789abcdef";
     const juce::MemoryBlock hello ("hello", 5);
     const juce::MemoryBlock notUtf8 ("\xff\xfe\x80", 3);
     const juce::MemoryBlock withNul ("a\0b", 3);
 
-    EXPECT_FALSE (rawExchangeAcknowledged (port, frame (wrongToken, 5, hello))) << "wrong token accepted";
-    EXPECT_FALSE (rawExchangeAcknowledged (port, juce::MemoryBlock ("GET / HTTP/1.0\r\n\r\n", 18))) << "junk accepted";
-    EXPECT_FALSE (rawExchangeAcknowledged (port, frame (token, 0x7fffffffu, hello))) << "oversized length accepted";
-    EXPECT_FALSE (rawExchangeAcknowledged (port, frame (token, 50, hello))) << "a short payload was taken as whole";
-    EXPECT_FALSE (rawExchangeAcknowledged (port, frame (token, 3, notUtf8))) << "invalid UTF-8 accepted";
-    EXPECT_FALSE (rawExchangeAcknowledged (port, frame (token, 3, withNul))) << "embedded NUL accepted";
+    EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 5, hello, "TPH0"))) << "wrong magic accepted";
+    EXPECT_FALSE (rawExchangeAcknowledged (socket, juce::MemoryBlock ("GET / HTTP/1.0\r\n\r\n", 18))) << "junk accepted";
+    EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 0x7fffffffu, hello))) << "oversized length accepted";
+    EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 50, hello))) << "a short payload was taken as whole";
+    EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 3, notUtf8))) << "invalid UTF-8 accepted";
+    EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 3, withNul))) << "embedded NUL accepted";
 
-    // A peer that connects and says nothing must not keep a real launch out.
-    juce::StreamingSocket silent;
-    ASSERT_TRUE (silent.connect ("127.0.0.1", port, 1000));
+    // Peers that connect and say nothing, or stop half-way, must not keep real launches out.
+    std::vector<int> idle;
+    for (int i = 0; i < 8; ++i)
+        idle.push_back (connectTo (socket));
+    ::send (idle.front(), "TPH1", 4, MSG_NOSIGNAL);
 
     InstanceHandover later (temp.folder());
     ASSERT_TRUE (later.isAnotherInstanceRunning());
     EXPECT_TRUE (later.sendToRunningInstance ("still serving"));
-    EXPECT_TRUE (rawExchangeAcknowledged (port, frame (token, 5, hello))) << "the right frame by hand";
 
-    ASSERT_TRUE (pumpUntil ([&] { return received.strings.size() >= 2; }));
-    pumpFor (50);
-    EXPECT_EQ (received.strings, (juce::StringArray { "still serving", "hello" }));
+    // The same command again, as a launch that lost the acknowledgement sends it: acknowledged, not acted on twice.
+    EXPECT_TRUE (rawExchangeAcknowledged (socket, frame (id, 5, hello))) << "the right frame by hand";
+    EXPECT_TRUE (rawExchangeAcknowledged (socket, frame (id, 5, hello))) << "a repeat must be acknowledged too";
+    EXPECT_TRUE (rawExchangeAcknowledged (socket, frame ("fedcba9876543210", 5, hello))) << "another command with the same text";
+
+    ASSERT_TRUE (pumpUntil ([&] { return received.strings.size() >= 3; }));
+    pumpFor (100);
+    EXPECT_EQ (received.strings, (juce::StringArray { "still serving", "hello", "hello" }));
     EXPECT_TRUE (running.isServing());
+
+    for (auto h : idle)
+        ::close (h);
 }
 
-TEST (InstanceHandover, LaterLaunchGivesUpWhenNothingAnswers)
+TEST (InstanceHandover, ALaterLaunchDuringASlowStartIsDeliveredOnceServingBegins)
 {
     TempFolder temp;
+    Received received;
 
     InstanceHandover starting (temp.folder());
-    ASSERT_FALSE (starting.isAnotherInstanceRunning()); // holds the lock but never serves
+    ASSERT_FALSE (starting.isAnotherInstanceRunning()); // holds the lock, builds its window for a while
+
+    Peer later;
+    ASSERT_TRUE (later.start ({ "send", temp.folder().getFullPathName(), "during the start" }));
+    pumpFor (1500);
+
+    ASSERT_TRUE (starting.startServing (received.callback()));
+    ASSERT_TRUE (later.process.waitForProcessToFinish (10000));
+    EXPECT_EQ (later.process.getExitCode(), 0u);
+    ASSERT_TRUE (pumpUntil ([&] { return ! received.strings.isEmpty(); }));
+    pumpFor (50);
+    EXPECT_EQ (received.strings, juce::StringArray { "during the start" });
+}
+
+TEST (InstanceHandover, ALaterLaunchThatGaveUpIsNeitherSuccessfulNorActedOn)
+{
+    TempFolder temp;
+    Received received;
+
+    InstanceHandover starting (temp.folder());
+    ASSERT_FALSE (starting.isAnotherInstanceRunning()); // holds the lock, not serving yet
 
     InstanceHandover later (temp.folder());
     ASSERT_TRUE (later.isAnotherInstanceRunning());
-    EXPECT_FALSE (later.sendToRunningInstance ("nobody", 3, 10)) << "no address published";
+    EXPECT_FALSE (later.sendToRunningInstance ("too late", 200)) << "nobody took it, yet it counted as handed over";
+    EXPECT_FALSE (starting.sendToRunningInstance ("self", 100)) << "the lock holder must not send to itself";
 
-    int closedPort = 0;
-    {
-        juce::StreamingSocket listener;
-        ASSERT_TRUE (listener.createListener (0, "127.0.0.1"));
-        closedPort = listener.getBoundPort();
-    }
-
-    ASSERT_TRUE (starting.getAddressFile().replaceWithText (juce::String (closedPort) + " 0123456789abcdef0123456789abcdef\n"));
-    EXPECT_FALSE (later.sendToRunningInstance ("nobody", 3, 10)) << "address published, nobody listening";
-
-    // A damaged address file reads as no address at all.
-    for (const char* damaged : { "", "\n", "65536 0123456789abcdef0123456789abcdef\n", "123 0123456789abcdef0123456789abcde\xef",
-                                 "123 \xf0", "\xe2 0123456789abcdef0123456789abcdef", "12\xc3 0123456789abcdef0123456789abcdef\n" })
-    {
-        SCOPED_TRACE (juce::String::toHexString (damaged, (int) std::strlen (damaged)));
-        ASSERT_TRUE (starting.getAddressFile().replaceWithData (damaged, std::strlen (damaged)));
-        EXPECT_FALSE (later.sendToRunningInstance ("nobody", 3, 10));
-    }
-
-    EXPECT_FALSE (starting.sendToRunningInstance ("self", 1, 0)) << "the lock holder must not send to itself";
+    // Its connection still waits in the queue; served now, it must not be acted on.
+    ASSERT_TRUE (starting.startServing (received.callback()));
+    EXPECT_TRUE (later.sendToRunningInstance ("in time"));
+    ASSERT_TRUE (pumpUntil ([&] { return received.strings.contains ("in time"); }));
+    pumpFor (100);
+    EXPECT_EQ (received.strings, juce::StringArray { "in time" });
 }
 
-TEST (InstanceHandover, UnsafeFolderIsTightenedOrRefused)
+TEST (InstanceHandover, AStoppedInstanceMakesALaterLaunchFailAndIsNotActedOnAfterwards)
+{
+    TempFolder temp;
+    ServingPeer running (temp.folder());
+    ASSERT_TRUE (running.waitUntilReady());
+
+    ASSERT_EQ (::kill (running.pid, SIGSTOP), 0);
+    Peer later;
+    ASSERT_TRUE (later.start ({ "send", temp.folder().getFullPathName(), "while stopped", "500" }));
+    ASSERT_TRUE (later.process.waitForProcessToFinish (10000));
+    EXPECT_EQ (later.process.getExitCode(), 1u) << "a stopped instance cannot have taken the command";
+
+    ASSERT_EQ (::kill (running.pid, SIGCONT), 0);
+    Peer afterwards;
+    ASSERT_TRUE (afterwards.start ({ "send", temp.folder().getFullPathName(), "after it went on" }));
+    ASSERT_TRUE (afterwards.process.waitForProcessToFinish (10000));
+    EXPECT_EQ (afterwards.process.getExitCode(), 0u);
+
+    ASSERT_TRUE (pumpUntil ([&] { return running.received().contains ("after it went on"); }));
+    EXPECT_EQ (running.received(), juce::StringArray { "after it went on" }) << "a command whose launch gave up was acted on";
+}
+
+TEST (InstanceHandover, UnsafeFoldersAreRefused)
 {
     TempFolder temp;
     ASSERT_TRUE (temp.folder().createDirectory());
     ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0755), 0);
 
     {
-        InstanceHandover handover (temp.folder());
-        EXPECT_EQ (permissionsOf (temp.folder()), 0700) << "a folder of ours open to others is closed";
+        InstanceHandover open (temp.folder());
+        EXPECT_FALSE (open.isFolderSafe()) << "a folder others may enter";
+        EXPECT_FALSE (open.isAnotherInstanceRunning());
+        EXPECT_FALSE (open.startServing ([] (const juce::String&) {}));
+        EXPECT_FALSE (open.getLockFile().exists());
     }
 
+    ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
     const auto link = temp.root.getChildFile ("link");
     ASSERT_TRUE (temp.folder().createSymbolicLink (link, true));
 
     InstanceHandover throughLink (link);
-    EXPECT_FALSE (throughLink.isAnotherInstanceRunning());
+    EXPECT_FALSE (throughLink.isFolderSafe());
     EXPECT_FALSE (throughLink.startServing ([] (const juce::String&) {})) << "a symlinked folder must not be used";
     EXPECT_FALSE (link.getChildFile ("instance.lock").exists());
+
+    // Another user's folder, made before ours could be.
+    if (::geteuid() == 0)
+    {
+        const auto foreign = temp.root.getChildFile ("foreign");
+        ASSERT_TRUE (foreign.createDirectory());
+        ASSERT_EQ (::chmod (foreign.getFullPathName().toRawUTF8(), 0700), 0);
+        ASSERT_EQ (::chown (foreign.getFullPathName().toRawUTF8(), 65534, 65534), 0);
+        InstanceHandover taken (foreign);
+        EXPECT_FALSE (taken.isFolderSafe()) << "another user's folder";
+    }
+}
+
+TEST (InstanceHandover, AnotherUserCannotConnectEvenWhereTheFolderLetsThemIn)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+
+    TempFolder temp;
+    Received received;
+    InstanceHandover running (temp.folder());
+    ASSERT_FALSE (running.isAnotherInstanceRunning());
+    ASSERT_TRUE (running.startServing (received.callback()));
+
+    // First as it is, then with the folder and socket opened up: the server itself still refuses.
+    for (bool opened : { false, true })
+    {
+        SCOPED_TRACE (opened ? "folder and socket opened to all" : "private folder");
+
+        if (opened)
+        {
+            ::chmod (temp.folder().getFullPathName().toRawUTF8(), 0711);
+            ::chmod (running.getSocketFile().getFullPathName().toRawUTF8(), 0777);
+        }
+
+        const auto frameBytes = frame ("0123456789abcdef", 7, juce::MemoryBlock ("/nobody", 7));
+        const auto address = addressOf (running.getSocketFile());
+        const auto child = ::fork();
+
+        if (child == 0)
+        {
+            if (::setgid (65534) != 0 || ::setuid (65534) != 0)
+                ::_exit (3);
+            ::_exit (rawExchangeAcknowledged (address, frameBytes.getData(), frameBytes.getSize()) ? 0 : 1);
+        }
+
+        int status = 0;
+        ASSERT_TRUE (pumpUntil ([&] { return ::waitpid (child, &status, WNOHANG) == child; }, 10000));
+        ASSERT_TRUE (WIFEXITED (status));
+        EXPECT_EQ (WEXITSTATUS (status), 1) << "another user got an acknowledgement";
+    }
+
+    pumpFor (200);
+    EXPECT_TRUE (received.strings.isEmpty());
+    ::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700);
 }

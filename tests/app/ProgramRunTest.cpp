@@ -1,5 +1,8 @@
 // Runs of the real program on this test's display, each in a home of its own:
 // command line, remembered window position, hand-over from later launches, quitting.
+#include <csignal>
+#include <set>
+
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -37,6 +40,35 @@ void laterLaunch (const ProgramHome& home, const juce::StringArray& arguments)
 }
 
 constexpr int barHeight = 24;
+
+/** The socket inodes among the process's open files. */
+std::set<juce::String> socketInodesOf (pid_t pid)
+{
+    std::set<juce::String> inodes;
+    for (const auto& entry : juce::RangedDirectoryIterator (juce::File ("/proc/" + juce::String (pid) + "/fd"), false, "*",
+                                                            juce::File::findFilesAndDirectories | juce::File::ignoreHiddenFiles))
+    {
+        const auto target = entry.getFile().getLinkedTarget().getFileName();
+        if (target.startsWith ("socket:["))
+            inodes.insert (target.fromFirstOccurrenceOf ("[", false, false).upToFirstOccurrenceOf ("]", false, false));
+    }
+    return inodes;
+}
+
+/** TCP sockets of the process that listen, as /proc/net/tcp and tcp6 list them (state 0A). */
+juce::StringArray listeningTcpSocketsOf (pid_t pid)
+{
+    const auto inodes = socketInodesOf (pid);
+    juce::StringArray found;
+    for (auto* table : { "/proc/net/tcp", "/proc/net/tcp6" })
+        for (auto& line : juce::StringArray::fromLines (juce::File (table).loadFileAsString()))
+        {
+            const auto fields = juce::StringArray::fromTokens (line, " ", "");
+            if (fields.size() > 9 && fields[3] == "0A" && inodes.count (fields[9]) > 0)
+                found.add (fields[1]);
+        }
+    return found;
+}
 } // namespace
 
 TEST (Program, ShutdownAtFirstLaunchEndsBeforeAnyWindowOrSettings)
@@ -154,6 +186,10 @@ TEST (Program, LaterLaunchesHandTheirCommandLineToTheRunningPanel)
     ProgramRun run (home, {});
     ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty());
 
+    // The hand-over goes over a Unix socket: nothing listens on TCP for other users to reach.
+    EXPECT_FALSE (socketInodesOf (run.processId()).empty()) << "the look at the open files saw no socket at all";
+    EXPECT_TRUE (listeningTcpSocketsOf (run.processId()).isEmpty()) << listeningTcpSocketsOf (run.processId()).joinIntoString (", ");
+
     // Anything else only brings the panel forward.
     laterLaunch (home, { "--hello" });
     pumpFor (300);
@@ -173,4 +209,33 @@ TEST (Program, LaterLaunchesHandTheirCommandLineToTheRunningPanel)
     EXPECT_TRUE (home.storedValue ("WindowPosition")
                      .startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
         << home.storedValue ("WindowPosition");
+}
+
+TEST (Program, ALaterLaunchThatNobodyAnswersFailsWithOneLineAndIsNotActedOnLater)
+{
+    ProgramHome home;
+    ProgramRun run (home, {});
+    ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty());
+
+    // Stopped, the panel holds its lock but cannot take anything.
+    ASSERT_EQ (::kill (run.processId(), SIGSTOP), 0);
+    {
+        ProgramRun later (home, { "/shutdown" });
+        const bool ended = later.waitForExit (exitTimeout);
+        ::kill (run.processId(), SIGCONT);
+        ASSERT_TRUE (ended) << "a later launch waited for a stopped panel without end";
+        EXPECT_EQ (later.exitCode, 1);
+        // One line of ours; a Debug build of the framework announces itself before it.
+        auto lines = juce::StringArray::fromLines (later.standardError().trimEnd());
+        lines.removeString (juce::SystemStats::getJUCEVersion());
+        EXPECT_EQ (lines.joinIntoString ("\n"), "Tarvik Panel: the running panel did not take the command line");
+    }
+
+    // Going on, it must not act on the command whose launch already reported failure.
+    pumpFor (1000);
+    EXPECT_TRUE (run.isRunning()) << "a /shutdown that was reported as not taken ended the panel";
+
+    laterLaunch (home, { "/shutdown" });
+    ASSERT_TRUE (run.waitForExit (exitTimeout));
+    EXPECT_EQ (run.exitCode, 0);
 }

@@ -55,6 +55,9 @@ public:
     /** Waits until a line of the error stream starts with the prefix; returns that line or "". */
     juce::String waitForErrorLine (const juce::String& prefix, int timeoutMilliseconds) const;
 
+    /** The program's process id, for signals and a look at its open files. */
+    pid_t processId() const noexcept { return pid; }
+
     int exitCode = -1;
 
 private:

@@ -1,5 +1,5 @@
-// The settings read path with any bytes as the settings file: the panel opens it, reads and
-// repairs "loopback", and the main window restores "WindowPosition" or falls back to its
+// The settings read path with any bytes as the settings file: the panel opens it, takes all
+// of it or (damaged) none of it, reads and repairs "loopback", and the main window restores "WindowPosition" or falls back to its
 // default. Whatever the panel leaves on disk must read back the same way, and whatever
 // window state it would store must be accepted at the next start.
 #include <cstdint>
@@ -113,9 +113,21 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     juce::String storedWindow;
     int loopback = -1, menuBarHeight = 0;
 
+    juce::StringPairArray read;
+    const auto outcome = readSettingsFile (settingsFile(), read);
+    // No bytes at all, and the framework removes the file instead of writing it.
+    check ((outcome == SettingsFileRead::missing) == (size == 0), "a file that is there is never taken as missing");
+
     {
         MainComponent panel (options());
         loopback = MainComponentInspector::loopbackMode (panel);
+
+        // All or nothing: a damaged file leaves none of its keys behind, a sound one all of them.
+        if (outcome == SettingsFileRead::damaged)
+            check (panel.getUserSettings()->getAllProperties().size() == 0, "a damaged file leaves nothing of it");
+        else
+            check (panel.getUserSettings()->getAllProperties().getAllKeys() == read.getAllKeys(), "a sound file is read whole");
+
         check (loopback == 0 || loopback == 1, "loopback is 0 or 1");
         storedWindow = panel.getUserSettings()->getValue ("WindowPosition", {});
         menuBarHeight = panel.getMenuBarHeight();

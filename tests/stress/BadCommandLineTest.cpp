@@ -33,11 +33,13 @@ void storeWindow (const ProgramHome& home)
 }
 
 /** A later launch: it must end promptly and with success, and must build no window. */
-void expectLaterLaunchEnds (const ProgramHome& home, const std::vector<std::string>& arguments)
+/** A later launch ends: with 0 when the running panel took its command line, else with 1. */
+void expectLaterLaunchEnds (const ProgramHome& home, const std::vector<std::string>& arguments, bool taken = true)
 {
     ProgramRun later (home, RawArguments { arguments });
     ASSERT_TRUE (later.waitForExit (programExitTimeout)) << "a later launch kept running";
-    EXPECT_EQ (later.exitCode, 0) << later.standardError().substring (0, 2000);
+    EXPECT_EQ (later.exitCode, taken ? 0 : 1) << later.standardError().substring (0, 2000);
+    EXPECT_EQ (later.standardError().contains ("the running panel did not take the command line"), ! taken);
     EXPECT_FALSE (later.standardError().contains ("POS: ")) << "a later launch built a window";
 }
 
@@ -124,8 +126,9 @@ TEST (BadCommandLine, UnmatchedLinesFromLaterLaunchesLeaveThePanelRunningUntilAn
     ASSERT_EQ (waitForPositionLine (run, programStartTimeout), "POS: 100 120") << run.standardError();
 
     auto cases = unmatchedLines();
-    // Longer than the hand-over takes: the later launch ends without handing it over.
-    cases.push_back ({ "an argument over the hand-over limit (120000 bytes)", { std::string (120000, 'b') } });
+    // Longer than the hand-over takes: the later launch ends without handing it over, and says so.
+    const std::string overTheLimit (120000, 'b');
+    cases.push_back ({ "an argument over the hand-over limit (120000 bytes)", { overTheLimit } });
 
     for (auto& c : cases)
     {
@@ -133,7 +136,7 @@ TEST (BadCommandLine, UnmatchedLinesFromLaterLaunchesLeaveThePanelRunningUntilAn
         const int failedBefore = failedChecks();
         ++tried;
 
-        expectLaterLaunchEnds (home, c.arguments);
+        expectLaterLaunchEnds (home, c.arguments, c.arguments != std::vector<std::string> { overTheLimit });
         pumpFor (200);
         EXPECT_TRUE (run.isRunning()) << "the panel ended on '" << c.name << "'";
 

@@ -1,7 +1,11 @@
 // Broken settings files: each must give the promised defaults (loopback off, the window at
 // 316 x 405 centred) without a crash, and a valid file must be written wherever that is
 // possible; where it is not, whatever is in the way is left as it was.
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <iostream>
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -162,8 +166,14 @@ TEST (BadSettingsProgram, TheProgramStartedOnABrokenFileOpensAtTheDefaultPlaceAn
             r.pos = positionLine (r.run->standardError());
         }
 
+        // The quits side by side as well.
+        std::vector<std::unique_ptr<ProgramRun>> quits;
         for (auto& r : runs)
+            quits.push_back (std::make_unique<ProgramRun> (*r.home, juce::StringArray { "/shutdown" }));
+
+        for (size_t i = 0; i < runs.size(); ++i)
         {
+            auto& r = runs[i];
             SCOPED_TRACE (r.c->name);
             const int failedBefore = failedChecks();
             ++tried;
@@ -171,11 +181,8 @@ TEST (BadSettingsProgram, TheProgramStartedOnABrokenFileOpensAtTheDefaultPlaceAn
             EXPECT_EQ (r.pos, "POS: " + juce::String (centre.x) + " " + juce::String (centre.y))
                 << r.run->standardError().substring (0, 2000);
 
-            {
-                ProgramRun later (*r.home, { "/shutdown" });
-                EXPECT_TRUE (later.waitForExit (programExitTimeout));
-                EXPECT_EQ (later.exitCode, 0);
-            }
+            EXPECT_TRUE (quits[i]->waitForExit (programExitTimeout));
+            EXPECT_EQ (quits[i]->exitCode, 0);
 
             EXPECT_TRUE (r.run->waitForExit (programExitTimeout)) << "the panel did not quit";
             EXPECT_EQ (r.run->exitCode, 0) << r.run->standardError().substring (0, 4000);
@@ -216,6 +223,26 @@ TEST_F (BadSettings, SoundFilesInEveryFormatTheFrameworkReadsAreStillRead)
         makePanel();
         EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound file in the framework's format was thrown away";
         EXPECT_EQ (panel->getUserSettings()->getValue ("WindowPosition"), unusual);
+        panel.reset();
+    }
+
+    // Sound files that reach the bounds without passing them, and one whose first 8 KB end
+    // inside a character (the framework's first look reads that much).
+    const juce::String deepValue = "  <VALUE name=\"deep\">" + juce::String::repeatedString ("<a>", 30)
+                                 + juce::String::repeatedString ("</a>", 30) + "</VALUE>\n";
+    const std::string head = "<PROPERTIES note=\"";
+    const juce::String acrossTheFirstLook = juce::String::fromUTF8 ((head + std::string (8191 - head.size(), 'x') + "\xc3\xa9\">"
+                                                                     + valueXml ("loopback", "1").toStdString() + "</PROPERTIES>").c_str());
+
+    for (auto& [what, text] : { std::pair<const char*, juce::String> { "nesting at the bound", propertiesXml (valueXml ("loopback", "1") + deepValue) },
+                                { "elements at the bound", propertiesXml (valueXml ("loopback", "1") + juce::String::repeatedString ("<V/>", 998)) },
+                                { "first 8 KB ending inside a character", acrossTheFirstLook } })
+    {
+        SCOPED_TRACE (what);
+        freshFolder();
+        ASSERT_TRUE (settingsFileIn (folder).replaceWithText (text));
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound file was thrown away";
         panel.reset();
     }
 
@@ -272,4 +299,141 @@ TEST_F (BadSettings, ADamagedFileThatCannotBeRemovedIsNeitherReadNorOverwritten)
         EXPECT_EQ (folderSnapshot (folder), before) << "the damaged file was changed";
         EXPECT_FALSE (settingsFileIn (folder).getChildFile ("Tarvik Panel.settings").exists());
     }
+}
+
+TEST (BadSettingsProgram, AFileSwappedBetweenGoodAndBadWhileThePanelStartsNeverHarmsIt)
+{
+    ProgramHome home;
+    const auto folder = home.settingsFile().getParentDirectory();
+    const auto spare = home.root.getChildFile ("spare");
+    ASSERT_TRUE (folder.createDirectory().wasOk());
+    ASSERT_TRUE (spare.createDirectory().wasOk());
+
+    // Whole files to swap in, each put in place with one rename.
+    const auto good = spare.getChildFile ("good");
+    ASSERT_TRUE (good.replaceWithText (propertiesXml (valueXml ("loopback", "1") + valueXml ("WindowPosition", "100 120 316 429"))));
+    std::vector<juce::File> sources { good };
+    for (auto& [name, text] : { std::pair<const char*, juce::String> { "bomb", entityBomb() },
+                                { "nested", nestedElements (50000) },
+                                { "entries", manyEntries (100000) } })
+    {
+        sources.push_back (spare.getChildFile (name));
+        ASSERT_TRUE (sources.back().replaceWithText (text));
+        sources.push_back (good);
+    }
+
+    std::atomic<bool> swapping { true };
+    std::thread swapper ([&] {
+        const auto target = home.settingsFile().getFullPathName().toStdString();
+        const auto staging = spare.getChildFile ("staging").getFullPathName().toStdString();
+        for (size_t i = 0; swapping; ++i)
+        {
+            ::unlink (staging.c_str());
+            // Now and then no file at all, a FIFO or a link to a device instead.
+            const auto kind = i % 9;
+            const bool made = kind == 7   ? ::mkfifo (staging.c_str(), 0600) == 0
+                            : kind == 8 ? ::symlink ("/dev/zero", staging.c_str()) == 0
+                                        : ::link (sources[i % sources.size()].getFullPathName().toRawUTF8(), staging.c_str()) == 0;
+            if (made)
+                ::rename (staging.c_str(), target.c_str());
+            std::this_thread::sleep_for (std::chrono::microseconds (300));
+        }
+
+        // A good file last: a panel that read a good one has nothing to save, and leaves this.
+        ::unlink (staging.c_str());
+        ::link (good.getFullPathName().toRawUTF8(), staging.c_str());
+        ::rename (staging.c_str(), target.c_str());
+    });
+
+    // Many more by hand: TARVIK_SWAP_LAUNCHES=60.
+    const int launches = repeatCount ("TARVIK_SWAP_LAUNCHES", 4);
+    int failures = 0, damaged = 0;
+
+    for (int i = 0; i < launches; ++i)
+    {
+        SCOPED_TRACE ("launch " + juce::String (i + 1));
+        const int failedBefore = failedChecks();
+        swapping = true;
+        ProgramRun run (home, juce::StringArray());
+        EXPECT_TRUE (run.waitForErrorLine ("POS: Korr: ", programStartTimeout).isNotEmpty()) << "no window";
+
+        if (i + 1 == launches)
+        {
+            // The last time the swapping stops before the quit, so that the file left can be checked.
+            swapping = false;
+            swapper.join();
+        }
+
+        ProgramRun later (home, { "/shutdown" });
+        EXPECT_TRUE (later.waitForExit (programExitTimeout));
+        EXPECT_EQ (later.exitCode, 0);
+        EXPECT_TRUE (run.waitForExit (programExitTimeout)) << "the panel did not quit";
+        EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
+        damaged += run.standardError().contains ("is damaged") ? 1 : 0;
+
+        if (failedChecks() != failedBefore)
+            ++failures;
+    }
+
+    std::cout << "launches that found the file damaged: " << damaged << " of " << launches << std::endl;
+
+    if (swapper.joinable())
+    {
+        swapping = false;
+        swapper.join();
+    }
+
+    ASSERT_EQ (folderSnapshot (folder).substring (0, 5), "file:") << "no regular file left";
+    auto xml = juce::parseXML (home.settingsFile());
+    ASSERT_NE (xml, nullptr) << "the last quit left no valid file";
+    EXPECT_TRUE (xml->hasTagName ("PROPERTIES"));
+    printCounts (launches, failures);
+    EXPECT_EQ (failures, 0);
+}
+
+TEST (BadSettingsProgram, SavesCutShortByAKillLeaveNoTemporaryFileBehind)
+{
+    ProgramHome home;
+    const auto folder = home.settingsFile().getParentDirectory();
+    auto temporaries = [&] { return folder.findChildFiles (juce::File::findFiles, false, "Tarvik Panel_temp*").size(); };
+
+    // Files of others that only look alike stay.
+    ASSERT_TRUE (folder.createDirectory().wasOk());
+    const auto notOurs = folder.getChildFile ("Tarvik Panel_temp-notes.txt");
+    ASSERT_TRUE (notOurs.replaceWithText ("keep"));
+
+    // Many more by hand: TARVIK_KILL_RUNS=20.
+    const int runs = repeatCount ("TARVIK_KILL_RUNS", 3);
+    juce::Random random (42);
+
+    for (int i = 0; i < runs; ++i)
+    {
+        SCOPED_TRACE ("run " + juce::String (i + 1));
+
+        // What a save killed between writing and renaming leaves.
+        ASSERT_TRUE (folder.getChildFile ("Tarvik Panel_temp" + juce::String::toHexString (random.nextInt()) + ".settings").replaceWithText ("<PROPERTIES/>"));
+        ASSERT_TRUE (folder.getChildFile ("Tarvik Panel_temp8a3f01_2.settings").replaceWithText ("<PROPERTIES/>"));
+
+        ProgramRun run (home, juce::StringArray());
+        ASSERT_TRUE (run.waitForErrorLine ("POS: Korr: ", programStartTimeout).isNotEmpty());
+        EXPECT_EQ (temporaries(), 1) << "a stale temporary file outlived the start";
+
+        // Killed somewhere in its quit, which saves.
+        ProgramRun later (home, { "/shutdown" });
+        EXPECT_TRUE (later.waitForExit (programExitTimeout));
+        juce::Thread::sleep (random.nextInt (30));
+        ::kill (run.processId(), SIGKILL);
+        EXPECT_TRUE (run.waitForExit (programExitTimeout));
+    }
+
+    ProgramRun last (home, juce::StringArray());
+    ASSERT_TRUE (last.waitForErrorLine ("POS: Korr: ", programStartTimeout).isNotEmpty());
+    ProgramRun later (home, { "/shutdown" });
+    EXPECT_TRUE (later.waitForExit (programExitTimeout));
+    EXPECT_TRUE (last.waitForExit (programExitTimeout));
+    EXPECT_EQ (last.exitCode, 0);
+
+    EXPECT_EQ (temporaries(), 1) << "a temporary settings file remained";
+    EXPECT_TRUE (notOurs.existsAsFile()) << "a file that only looks like ours was removed";
+    EXPECT_NE (juce::parseXML (home.settingsFile()), nullptr);
 }
