@@ -1,5 +1,7 @@
 // Runs of the real program on this test's display, each in a home of its own:
 // command line, remembered window position, hand-over from later launches, quitting.
+#include <csignal>
+
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -159,4 +161,51 @@ TEST (Program, LaterLaunchesHandTheirCommandLineToTheRunningPanel)
     EXPECT_TRUE (home.storedValue ("WindowPosition")
                      .startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
         << home.storedValue ("WindowPosition");
+}
+
+TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSettings)
+{
+    const std::pair<int, const char*> signals[] { { SIGTERM, "SIGTERM" }, { SIGHUP, "SIGHUP" }, { SIGINT, "SIGINT" } };
+
+    for (const auto& [number, name] : signals)
+    {
+        SCOPED_TRACE (name);
+        ProgramHome home;
+        ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 226 314"));
+        // Out of range: set right to 0 at start, which stays pending for three seconds.
+        ASSERT_TRUE (home.storeValue ("loopback", "7"));
+
+        ProgramRun run (home, {});
+        ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
+
+        ASSERT_TRUE (moveWindow (title, 300, 200));
+        pumpFor (500);
+        ASSERT_TRUE (run.sendSignal (number));
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << name << " did not end the panel";
+        EXPECT_EQ (run.exitCode, 0) << run.standardError();
+
+        EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("300 200 226 314")) << home.storedValue ("WindowPosition");
+        EXPECT_EQ (home.storedValue ("loopback"), "0");
+    }
+}
+
+TEST (Program, NoDisplaySaysWhichAndEndsWithStatusOne)
+{
+    for (auto arguments : { juce::StringArray {}, juce::StringArray { "/default" } })
+    {
+        SCOPED_TRACE (arguments.joinIntoString (" "));
+        ProgramHome home;
+        home.display = ":9999";
+
+        ProgramRun run (home, arguments);
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << "the program kept running without a display";
+        EXPECT_EQ (run.exitCode, 1) << run.standardError();
+
+        // Besides the version line that JUCE prints in a Debug build.
+        auto lines = juce::StringArray::fromLines (run.standardError().trimEnd());
+        lines.removeString (juce::SystemStats::getJUCEVersion());
+        ASSERT_EQ (lines.size(), 1) << run.standardError();
+        EXPECT_TRUE (lines[0].contains ("\":9999\"")) << lines[0];
+        EXPECT_FALSE (home.settingsFile().getParentDirectory().exists()) << "the settings folder was created";
+    }
 }

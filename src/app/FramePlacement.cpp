@@ -1,0 +1,138 @@
+#include "app/FramePlacement.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace
+{
+using DisplayPtr = std::unique_ptr<Display, int (*) (Display*)>;
+
+bool frameIsKnown (juce::ComponentPeer& peer)
+{
+    const auto frame = peer.getFrameSizeIfPresent();
+    return frame && ! frame->isEmpty();
+}
+
+/** The window's _NET_FRAME_EXTENTS as the server holds it now. */
+std::optional<juce::BorderSize<int>> frameExtents (Display* display, ::Window window)
+{
+    const auto atom = XInternAtom (display, "_NET_FRAME_EXTENTS", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::optional<juce::BorderSize<int>> result;
+
+    if (XGetWindowProperty (display, window, atom, 0, 4, False, XA_CARDINAL, &type, &format, &count, &after, &data) == Success
+        && data != nullptr && format == 32 && count == 4)
+    {
+        const auto* values = reinterpret_cast<const long*> (data);
+        // left, right, top, bottom
+        result = juce::BorderSize<int> ((int) values[2], (int) values[0], (int) values[3], (int) values[1]);
+    }
+
+    if (data != nullptr)
+        XFree (data);
+
+    return result;
+}
+
+bool windowManagerAnswersFrameRequests (Display* display)
+{
+    const auto supported = XInternAtom (display, "_NET_SUPPORTED", False);
+    const auto request = XInternAtom (display, "_NET_REQUEST_FRAME_EXTENTS", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool found = false;
+
+    if (XGetWindowProperty (display, DefaultRootWindow (display), supported, 0, 4096, False, XA_ATOM,
+                            &type, &format, &count, &after, &data) == Success
+        && data != nullptr && format == 32)
+    {
+        const auto* atoms = reinterpret_cast<const Atom*> (data);
+
+        for (unsigned long i = 0; i < count && ! found; ++i)
+            found = atoms[i] == request;
+    }
+
+    if (data != nullptr)
+        XFree (data);
+
+    return found;
+}
+
+/** Asks the window manager to set _NET_FRAME_EXTENTS on a window it has not framed yet, and
+    waits a moment for the answer.
+*/
+std::optional<juce::BorderSize<int>> requestFrameExtents (::Window window)
+{
+    // A connection of our own: JUCE's is not ours to share, and this runs once per dialog.
+    const DisplayPtr display (XOpenDisplay (nullptr), XCloseDisplay);
+
+    if (display == nullptr)
+        return std::nullopt;
+
+    if (const auto present = frameExtents (display.get(), window))
+        return present;
+
+    if (! windowManagerAnswersFrameRequests (display.get()))
+        return std::nullopt;
+
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom (display.get(), "_NET_REQUEST_FRAME_EXTENTS", False);
+    event.xclient.format = 32;
+    XSendEvent (display.get(), DefaultRootWindow (display.get()), False,
+                SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush (display.get());
+
+    // The window manager answers at once when it is idle; a busy desktop may take longer.
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        if (const auto answered = frameExtents (display.get(), window))
+            return answered;
+
+        juce::Thread::sleep (5);
+    }
+
+    return std::nullopt;
+}
+} // namespace
+
+void placeBeforeShowing (juce::TopLevelWindow& window, juce::Rectangle<int> clientBounds)
+{
+    auto* peer = window.getPeer();
+
+    if (peer == nullptr || window.isShowing() || frameIsKnown (*peer))
+    {
+        window.setBounds (clientBounds);
+        return;
+    }
+
+    const auto handle = static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle()));
+    const auto frame = requestFrameExtents (handle);
+
+    if (! frame || frame->isEmpty())
+    {
+        window.setBounds (clientBounds);
+        return;
+    }
+
+    // JUCE reads the frame from the server right after each move it sends: a first move lets
+    // it learn the frame, the second then takes it into account.
+    const auto first = window.getBounds() == clientBounds.translated (0, 1) ? clientBounds.translated (0, 2)
+                                                                             : clientBounds.translated (0, 1);
+    window.setBounds (first);
+
+    if (frameIsKnown (*peer))
+        window.setBounds (clientBounds);
+    else
+        window.setBounds (clientBounds.translated (-frame->getLeft(), -frame->getTop()));
+}
