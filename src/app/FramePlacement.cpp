@@ -78,11 +78,14 @@ std::optional<juce::BorderSize<int>> requestFrameExtents (::Window window)
     if (display == nullptr)
         return std::nullopt;
 
-    if (const auto present = frameExtents (display.get(), window))
+    if (const auto present = frameExtents (display.get(), window); present && ! present->isEmpty())
         return present;
 
     if (! windowManagerAnswersFrameRequests (display.get()))
         return std::nullopt;
+
+    // A window the manager let go of may keep an empty frame from then: ask afresh.
+    XDeleteProperty (display.get(), window, XInternAtom (display.get(), "_NET_FRAME_EXTENTS", False));
 
     XEvent event {};
     event.xclient.type = ClientMessage;
