@@ -777,6 +777,16 @@ TEST_F (PanelE2E, AboutOpensFiftyBelowThePanelCornerFromItsFirstShowing)
         EXPECT_TRUE (eventually ([&] { return ! session->desktop().findWindow ("About Tarvik").has_value(); }, 5000))
             << "the About window stayed after its close spot was clicked";
     }
+
+    // A logout while the About window holds its own message loop still ends the panel cleanly.
+    pickMenuItem (menuLines (openMenu (3, "help-menu-last")).at (0));
+    ASSERT_FALSE (firstShowing ("About Tarvik").isEmpty()) << "the About window did not appear";
+    ASSERT_EQ (::kill (session->instance (0).pid(), SIGTERM), 0);
+    ASSERT_TRUE (session->instance (0).waitForExit (15000)) << "SIGTERM did not end the panel while About was up";
+    EXPECT_EQ (session->instance (0).exitCode(), 0);
+    EXPECT_TRUE (storedValue (session->settingsText(), "WindowPosition").value_or ("").startsWith (
+        juce::String (geometry.client.getX()) + " " + juce::String (geometry.client.getY()) + " "))
+        << session->settingsText();
 }
 
 TEST_F (PanelE2E, DefaultFromALaterLaunchRightAfterStartIsNotUndoneByTheStartPlacement)
