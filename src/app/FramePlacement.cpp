@@ -3,9 +3,11 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace
 {
@@ -17,54 +19,47 @@ bool frameIsKnown (juce::ComponentPeer& peer)
     return frame && ! frame->isEmpty();
 }
 
-/** The window's _NET_FRAME_EXTENTS as the server holds it now. */
-std::optional<juce::BorderSize<int>> frameExtents (Display* display, ::Window window)
+/** A property of 32-bit items as the server holds it now; empty when it is missing. */
+std::vector<unsigned long> propertyItems (Display* display, ::Window window, const char* name, Atom type)
 {
-    const auto atom = XInternAtom (display, "_NET_FRAME_EXTENTS", False);
-    Atom type = 0;
+    Atom actualType = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    std::optional<juce::BorderSize<int>> result;
+    std::vector<unsigned long> items;
 
-    if (XGetWindowProperty (display, window, atom, 0, 4, False, XA_CARDINAL, &type, &format, &count, &after, &data) == Success
-        && data != nullptr && format == 32 && count == 4)
+    if (XGetWindowProperty (display, window, XInternAtom (display, name, False), 0, 4096, False, type,
+                            &actualType, &format, &count, &after, &data) == Success
+        && data != nullptr && format == 32)
     {
-        const auto* values = reinterpret_cast<const long*> (data);
-        // left, right, top, bottom
-        result = juce::BorderSize<int> ((int) values[2], (int) values[0], (int) values[3], (int) values[1]);
+        // Xlib hands 32-bit items over as longs.
+        const auto* values = reinterpret_cast<const unsigned long*> (data);
+        items.assign (values, values + count);
     }
 
     if (data != nullptr)
         XFree (data);
 
-    return result;
+    return items;
+}
+
+/** The window's _NET_FRAME_EXTENTS as the server holds it now. */
+std::optional<juce::BorderSize<int>> frameExtents (Display* display, ::Window window)
+{
+    const auto items = propertyItems (display, window, "_NET_FRAME_EXTENTS", XA_CARDINAL);
+
+    if (items.size() != 4)
+        return std::nullopt;
+
+    // left, right, top, bottom
+    return juce::BorderSize<int> ((int) items[2], (int) items[0], (int) items[3], (int) items[1]);
 }
 
 bool windowManagerAnswersFrameRequests (Display* display)
 {
-    const auto supported = XInternAtom (display, "_NET_SUPPORTED", False);
+    const auto supported = propertyItems (display, DefaultRootWindow (display), "_NET_SUPPORTED", XA_ATOM);
     const auto request = XInternAtom (display, "_NET_REQUEST_FRAME_EXTENTS", False);
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    bool found = false;
-
-    if (XGetWindowProperty (display, DefaultRootWindow (display), supported, 0, 4096, False, XA_ATOM,
-                            &type, &format, &count, &after, &data) == Success
-        && data != nullptr && format == 32)
-    {
-        const auto* atoms = reinterpret_cast<const Atom*> (data);
-
-        for (unsigned long i = 0; i < count && ! found; ++i)
-            found = atoms[i] == request;
-    }
-
-    if (data != nullptr)
-        XFree (data);
-
-    return found;
+    return std::find (supported.begin(), supported.end(), request) != supported.end();
 }
 
 /** Asks the window manager to set _NET_FRAME_EXTENTS on a window it has not framed yet, and
@@ -96,7 +91,8 @@ std::optional<juce::BorderSize<int>> requestFrameExtents (::Window window)
                 SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XFlush (display.get());
 
-    // The window manager answers at once when it is idle; a busy desktop may take longer.
+    // The window manager answers at once when it is idle; a busy desktop may take longer, and
+    // the dialog waits for no more than half a second.
     for (int attempt = 0; attempt < 100; ++attempt)
     {
         if (const auto answered = frameExtents (display.get(), window))

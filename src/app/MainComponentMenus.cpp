@@ -4,8 +4,8 @@
 #include <iostream>
 
 #include "app/AboutWindow.h"
-#include "app/FramePlacement.h"
 #include "app/AudioSettingsLauncher.h"
+#include "app/FramePlacement.h"
 #include "app/PWLoopbackDialog.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"

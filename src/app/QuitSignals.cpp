@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 #include <juce_events/juce_events.h>
@@ -22,7 +23,9 @@ void onQuitSignal (int signalNumber)
 
     // A full pipe already holds a request; nothing is lost by dropping this one.
     if (const int fd = signalWriteEnd.load(); fd >= 0)
+    {
         [[maybe_unused]] const auto written = ::write (fd, &byte, 1);
+    }
 
     errno = savedErrno;
 }

@@ -178,13 +178,14 @@ TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSet
         ProgramRun run (home, {});
         ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
 
-        ASSERT_TRUE (moveWindow (title, 300, 200));
-        pumpFor (500);
+        // Moved and made larger: the panel's art line for the new width shows it has seen it.
+        ASSERT_TRUE (setWindowBounds (title, 300, 200, 316, 429));
+        ASSERT_TRUE (run.waitForErrorLine ("mittel", startTimeout).isNotEmpty()) << run.standardError();
         ASSERT_TRUE (run.sendSignal (number));
         ASSERT_TRUE (run.waitForExit (exitTimeout)) << name << " did not end the panel";
         EXPECT_EQ (run.exitCode, 0) << run.standardError();
 
-        EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("300 200 226 314")) << home.storedValue ("WindowPosition");
+        EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("300 200 316 429")) << home.storedValue ("WindowPosition");
         EXPECT_EQ (home.storedValue ("loopback"), "0");
     }
 }

@@ -302,10 +302,10 @@ bool requestWindowClose (const juce::String& title)
     });
 }
 
-bool moveWindow (const juce::String& title, int x, int y)
+bool setWindowBounds (const juce::String& title, int x, int y, int width, int height)
 {
-    return withWindow (title, [x, y] (Display* display, Window window) {
-        XMoveWindow (display, window, x, y);
+    return withWindow (title, [=] (Display* display, Window window) {
+        XMoveResizeWindow (display, window, x, y, (unsigned int) width, (unsigned int) height);
     });
 }
 } // namespace tarvik::test

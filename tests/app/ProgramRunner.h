@@ -71,6 +71,6 @@ private:
 /** Sends the window-manager close request to the top-level window with this title. */
 bool requestWindowClose (const juce::String& title);
 
-/** Moves the top-level window with this title, as a user would with no window manager. */
-bool moveWindow (const juce::String& title, int x, int y);
+/** Moves and resizes the top-level window with this title, as a user would with no window manager. */
+bool setWindowBounds (const juce::String& title, int x, int y, int width, int height);
 } // namespace tarvik::test
