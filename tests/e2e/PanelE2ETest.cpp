@@ -799,16 +799,16 @@ TEST_F (PanelE2E, DefaultFromALaterLaunchRightAfterStartIsNotUndoneByTheStartPla
 
     session->launch();
 
-    // Launched as soon as the panel holds the instance lock, the later launch waits for the
-    // hand-over address and delivers its line right after the panel publishes it, while the
-    // window may still wait to be framed.
+    // Launched as soon as the panel has made its first file in the runtime folder (its instance
+    // lock), the later launch waits for the hand-over address and delivers its line right after
+    // the panel publishes it, while the window may still wait to be framed.
     const juce::File runtime (session->homeFolder() + "/run");
     ASSERT_TRUE (eventually ([&] {
-        for (const auto& entry : juce::RangedDirectoryIterator (runtime, true, "*.lock"))
+        for (const auto& entry : juce::RangedDirectoryIterator (runtime, true, "*", juce::File::findFiles))
             if (! entry.isDirectory())
                 return true;
         return false;
-    }, 20000)) << "the panel took no instance lock";
+    }, 20000)) << "the panel made no instance lock";
 
     auto& reset = session->launch ({ "/default" });
     EXPECT_TRUE (reset.waitForExit (15000)) << "the launch with /default did not end";
