@@ -1,5 +1,7 @@
 #include "app/FramePlacement.h"
 
+#include "app/NativeBoundsRefresh.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -103,35 +105,72 @@ std::optional<juce::BorderSize<int>> requestFrameExtents (::Window window)
 
     return std::nullopt;
 }
+/** Gives a window's constrainer back to its peer once the window manager has framed it.
+
+    JUCE rewrites the size hints of a constrained window at every configure event, and the
+    rewrite drops the position that its move put there. Should that happen between the move
+    and the window manager taking the window on, the manager places the window where it
+    likes; so the peer goes without its constrainer until the window stands framed.
+*/
+struct ConstrainerReturn final : public juce::ReferenceCountedObject,
+                                 private juce::Timer
+{
+    explicit ConstrainerReturn (juce::ResizableWindow& w) : window (w) { startTimer (50); }
+
+    void timerCallback() override
+    {
+        auto* peer = window.getPeer();
+        const bool framed = peer != nullptr && window.isShowing() && frameIsKnown (*peer);
+
+        // Four seconds at most, shown or not.
+        if (! framed && ++ticks < 80)
+            return;
+
+        stopTimer();
+
+        if (peer != nullptr && peer->getConstrainer() == nullptr)
+        {
+            peer->setConstrainer (window.getConstrainer());
+            refreshNativeBounds (peer->getNativeHandle());
+        }
+    }
+
+    juce::ResizableWindow& window;
+    int ticks = 0;
+};
 } // namespace
 
-void placeBeforeShowing (juce::TopLevelWindow& window, juce::Rectangle<int> clientBounds)
+void placeBeforeShowing (juce::ResizableWindow& window, juce::Rectangle<int> clientBounds)
 {
     auto* peer = window.getPeer();
 
-    if (peer == nullptr || window.isShowing() || frameIsKnown (*peer))
+    if (peer == nullptr || window.isShowing())
     {
         window.setBounds (clientBounds);
         return;
     }
 
-    const auto handle = static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle()));
-    const auto frame = requestFrameExtents (handle);
-
-    if (! frame || frame->isEmpty())
+    if (peer->getConstrainer() != nullptr)
     {
-        window.setBounds (clientBounds);
-        return;
+        peer->setConstrainer (nullptr);
+        window.getProperties().set ("tarvikConstrainerReturn", juce::var (new ConstrainerReturn (window)));
     }
 
-    // JUCE reads the frame from the server right after each move it sends: a first move lets
-    // it learn the frame, the second then takes it into account.
-    const auto first = window.getBounds() == clientBounds.translated (0, 1) ? clientBounds.translated (0, 2)
-                                                                             : clientBounds.translated (0, 1);
-    window.setBounds (first);
+    std::optional<juce::BorderSize<int>> frame;
 
-    if (frameIsKnown (*peer))
-        window.setBounds (clientBounds);
-    else
+    if (! frameIsKnown (*peer))
+    {
+        frame = requestFrameExtents (static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle())));
+
+        // JUCE reads the frame from the server right after each move it sends: a first move
+        // lets it learn the frame, and the move below then takes it into account.
+        if (frame && ! frame->isEmpty())
+            window.setBounds (window.getBounds() == clientBounds.translated (0, 1) ? clientBounds.translated (0, 2)
+                                                                                   : clientBounds.translated (0, 1));
+    }
+
+    if (frame && ! frame->isEmpty() && ! frameIsKnown (*peer))
         window.setBounds (clientBounds.translated (-frame->getLeft(), -frame->getTop()));
+    else
+        window.setBounds (clientBounds);
 }

@@ -10,12 +10,14 @@
     client, at the position asked for: the first showing came up one title bar lower and one
     border right. Here the window manager is asked for the frame first (as it allows for
     windows not yet mapped), so that JUCE knows it before the window goes where it belongs.
-    Elsewhere, and where no window manager answers, this is a plain setBounds.
+    Until the window stands framed, JUCE is kept from rewriting its size hints without the
+    position (see ConstrainerReturn). Elsewhere, and where no window manager answers, this is
+    a plain setBounds.
 */
 #if JUCE_LINUX
-void placeBeforeShowing (juce::TopLevelWindow& window, juce::Rectangle<int> clientBounds);
+void placeBeforeShowing (juce::ResizableWindow& window, juce::Rectangle<int> clientBounds);
 #else
-inline void placeBeforeShowing (juce::TopLevelWindow& window, juce::Rectangle<int> clientBounds)
+inline void placeBeforeShowing (juce::ResizableWindow& window, juce::Rectangle<int> clientBounds)
 {
     window.setBounds (clientBounds);
 }
