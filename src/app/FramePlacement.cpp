@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace
@@ -105,38 +106,60 @@ std::optional<juce::BorderSize<int>> requestFrameExtents (::Window window)
 
     return std::nullopt;
 }
-/** Gives a window's constrainer back to its peer once the window manager has framed it.
+/** Gives a window's constrainer back to its peer once the window manager has framed it,
+    and puts the window where it was asked to go should the manager have placed it elsewhere.
 
     JUCE rewrites the size hints of a constrained window at every configure event, and the
     rewrite drops the position that its move put there. Should that happen between the move
     and the window manager taking the window on, the manager places the window where it
     likes; so the peer goes without its constrainer until the window stands framed.
 */
-struct ConstrainerReturn final : public juce::ReferenceCountedObject,
-                                 private juce::Timer
+struct PlacementWatch final : public juce::ReferenceCountedObject,
+                              private juce::Timer
 {
-    explicit ConstrainerReturn (juce::ResizableWindow& w) : window (w) { startTimer (50); }
+    PlacementWatch (juce::ResizableWindow& w, juce::Point<int> wantedPosition)
+        : window (w), wanted (wantedPosition)
+    {
+        startTimer (50);
+    }
 
     void timerCallback() override
     {
         auto* peer = window.getPeer();
         const bool framed = peer != nullptr && window.isShowing() && frameIsKnown (*peer);
 
+        // Once JUCE has read the framed window's bounds again (asked for below).
+        if (std::exchange (confirming, false))
+        {
+            stopTimer();
+
+            if (framed && window.getPosition() != wanted)
+                window.setTopLeftPosition (wanted);
+
+            return;
+        }
+
         // Four seconds at most, shown or not.
         if (! framed && ++ticks < 80)
             return;
 
-        stopTimer();
-
         if (peer != nullptr && peer->getConstrainer() == nullptr)
-        {
             peer->setConstrainer (window.getConstrainer());
-            refreshNativeBounds (peer->getNativeHandle());
+
+        if (framed && refreshNativeBounds (peer->getNativeHandle()))
+        {
+            confirming = true;
+            startTimer (200);
+            return;
         }
+
+        stopTimer();
     }
 
     juce::ResizableWindow& window;
+    const juce::Point<int> wanted;
     int ticks = 0;
+    bool confirming = false;
 };
 } // namespace
 
@@ -153,7 +176,7 @@ void placeBeforeShowing (juce::ResizableWindow& window, juce::Rectangle<int> cli
     if (peer->getConstrainer() != nullptr)
     {
         peer->setConstrainer (nullptr);
-        window.getProperties().set ("tarvikConstrainerReturn", juce::var (new ConstrainerReturn (window)));
+        window.getProperties().set ("tarvikPlacementWatch", juce::var (new PlacementWatch (window, clientBounds.getPosition())));
     }
 
     std::optional<juce::BorderSize<int>> frame;

@@ -11,7 +11,7 @@
     border right. Here the window manager is asked for the frame first (as it allows for
     windows not yet mapped), so that JUCE knows it before the window goes where it belongs.
     Until the window stands framed, JUCE is kept from rewriting its size hints without the
-    position (see ConstrainerReturn). Elsewhere, and where no window manager answers, this is
+    position (see PlacementWatch). Elsewhere, and where no window manager answers, this is
     a plain setBounds.
 */
 #if JUCE_LINUX
