@@ -10,7 +10,9 @@
 #include "controls/VYRBorderBoundsConstrainer.h"
 
 #if JUCE_LINUX
+ #include "app/DisplayCheck.h"
  #include "app/NativeBoundsRefresh.h"
+ #include "app/QuitSignals.h"
 #endif
 
 #if ! JUCE_MAC
@@ -121,6 +123,13 @@ public:
             placement = bounds;
             framelessTicks = 0;
             startTimer (50);
+        }
+
+        /** A move the program made since: the pending placement must not undo it. */
+        void updatePendingPlacement()
+        {
+            if (placement)
+                placement = getBounds();
         }
        #endif
 
@@ -289,6 +298,19 @@ public:
             return;
         }
 
+       #if JUCE_LINUX
+        if (const auto noDisplay = unopenableDisplayMessage (getApplicationName()))
+        {
+            std::cerr << *noDisplay << "\n" << std::flush;
+            setApplicationReturnValue (1);
+            juce::MessageManager::getInstance()->stopDispatchLoop();
+            return;
+        }
+
+        // A logout or kill ends the panel the way a quit from the system does.
+        quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
+       #endif
+
        #if ! JUCE_MAC
         // Other programs (and the end-to-end tests) attach, detach and change the simulated
         // interface through this socket while the panel runs.
@@ -370,6 +392,11 @@ public:
        #if ! JUCE_MAC
         controlSocket.reset();
        #endif
+
+       #if JUCE_LINUX
+        // Everything is stored by now.
+        quitSignals.reset();
+       #endif
     }
 
     void anotherInstanceStarted (const juce::String& commandLine) override
@@ -382,6 +409,9 @@ public:
                 {
                     panel->setFactoryDefaults();
                     panel->savedWindowPosition ({});
+                   #if JUCE_LINUX
+                    mainDocumentWindow->updatePendingPlacement();
+                   #endif
                 }
 
                 panel->setVisible (true);
@@ -416,6 +446,10 @@ private:
     }
 
     std::unique_ptr<MainWindow> mainDocumentWindow;
+
+   #if JUCE_LINUX
+    std::unique_ptr<QuitSignals> quitSignals;
+   #endif
 
    #if ! JUCE_MAC
     std::unique_ptr<InstanceHandover> handover;

@@ -5,6 +5,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/AudioSettingsLauncher.h"
+#include "app/FramePlacement.h"
 #include "app/PWLoopbackDialog.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
@@ -174,8 +175,8 @@ void MainComponent::menuItemSelected (int menuItemID, int /*topLevelMenuIndex*/)
             if (aboutDialogWindow != nullptr)
             {
                 const auto position = getScreenPosition();
-                aboutDialogWindow->setBounds (position.x, position.y + 50,
-                                              aboutDialogWindow->getWidth(), aboutDialogWindow->getHeight());
+                placeBeforeShowing (*aboutDialogWindow, { position.x, position.y + 50,
+                                                          aboutDialogWindow->getWidth(), aboutDialogWindow->getHeight() });
                 aboutDialogWindow->setResizable (false, false);
                 aboutDialogWindow->runModalLoop();
                 aboutDialogWindow->setVisible (false);

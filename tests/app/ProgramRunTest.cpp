@@ -239,3 +239,51 @@ TEST (Program, ALaterLaunchThatNobodyAnswersFailsWithOneLineAndIsNotActedOnLater
     ASSERT_TRUE (run.waitForExit (exitTimeout));
     EXPECT_EQ (run.exitCode, 0);
 }
+
+TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSettings)
+{
+    const std::pair<int, const char*> signals[] { { SIGTERM, "SIGTERM" }, { SIGHUP, "SIGHUP" }, { SIGINT, "SIGINT" } };
+
+    for (const auto& [number, name] : signals)
+    {
+        SCOPED_TRACE (name);
+        ProgramHome home;
+        ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 226 314"));
+        // Out of range: set right to 0 at start, which stays pending for three seconds.
+        ASSERT_TRUE (home.storeValue ("loopback", "7"));
+
+        ProgramRun run (home, {});
+        ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
+
+        // Moved and made larger: the panel's art line for the new width shows it has seen it.
+        ASSERT_TRUE (setWindowBounds (title, 300, 200, 316, 429));
+        ASSERT_TRUE (run.waitForErrorLine ("mittel", startTimeout).isNotEmpty()) << run.standardError();
+        ASSERT_TRUE (run.sendSignal (number));
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << name << " did not end the panel";
+        EXPECT_EQ (run.exitCode, 0) << run.standardError();
+
+        EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("300 200 316 429")) << home.storedValue ("WindowPosition");
+        EXPECT_EQ (home.storedValue ("loopback"), "0");
+    }
+}
+
+TEST (Program, NoDisplaySaysWhichAndEndsWithStatusOne)
+{
+    for (auto arguments : { juce::StringArray {}, juce::StringArray { "/default" } })
+    {
+        SCOPED_TRACE (arguments.joinIntoString (" "));
+        ProgramHome home;
+        home.display = ":9999";
+
+        ProgramRun run (home, arguments);
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << "the program kept running without a display";
+        EXPECT_EQ (run.exitCode, 1) << run.standardError();
+
+        // Besides the version line that JUCE prints in a Debug build.
+        auto lines = juce::StringArray::fromLines (run.standardError().trimEnd());
+        lines.removeString (juce::SystemStats::getJUCEVersion());
+        ASSERT_EQ (lines.size(), 1) << run.standardError();
+        EXPECT_TRUE (lines[0].contains ("\":9999\"")) << lines[0];
+        EXPECT_FALSE (home.settingsFile().getParentDirectory().exists()) << "the settings folder was created";
+    }
+}

@@ -12,6 +12,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <vector>
 
 #include "support/MessageLoop.h"
@@ -40,6 +41,7 @@ void ensureWindowManagerAtoms()
 } // namespace
 
 ProgramHome::ProgramHome()
+    : display (juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}))
 {
     ensureWindowManagerAtoms();
     root = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("tarvik-program-home-" + juce::Uuid().toString());
@@ -61,7 +63,7 @@ juce::StringPairArray ProgramHome::environment() const
     env.set ("HOME", root.getFullPathName());
     env.set ("XDG_CONFIG_HOME", root.getChildFile (".config").getFullPathName());
     env.set ("XDG_RUNTIME_DIR", root.getChildFile ("runtime").getFullPathName());
-    env.set ("DISPLAY", juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}));
+    env.set ("DISPLAY", display);
     env.set ("PATH", juce::SystemStats::getEnvironmentVariable ("PATH", "/usr/bin:/bin"));
     env.set ("TARVIK_SIM_ATTACHED", "1");
 
@@ -179,6 +181,11 @@ bool ProgramRun::isRunning()
     return true;
 }
 
+bool ProgramRun::sendSignal (int signalNumber)
+{
+    return isRunning() && ::kill (pid, signalNumber) == 0;
+}
+
 bool ProgramRun::waitForExit (int timeoutMilliseconds)
 {
     const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMilliseconds;
@@ -258,7 +265,10 @@ Window findWindow (Display* display, Window from, const juce::String& title)
 }
 } // namespace
 
-bool requestWindowClose (const juce::String& title)
+namespace
+{
+/** Runs the action on the top-level window with this title; false when there is none. */
+bool withWindow (const juce::String& title, const std::function<void (Display*, Window)>& action)
 {
     Display* display = XOpenDisplay (nullptr);
 
@@ -269,6 +279,18 @@ bool requestWindowClose (const juce::String& title)
 
     if (window != 0)
     {
+        action (display, window);
+        XSync (display, False);
+    }
+
+    XCloseDisplay (display);
+    return window != 0;
+}
+} // namespace
+
+bool requestWindowClose (const juce::String& title)
+{
+    return withWindow (title, [] (Display* display, Window window) {
         XEvent event {};
         event.xclient.type = ClientMessage;
         event.xclient.window = window;
@@ -277,10 +299,13 @@ bool requestWindowClose (const juce::String& title)
         event.xclient.data.l[0] = (long) XInternAtom (display, "WM_DELETE_WINDOW", False);
         event.xclient.data.l[1] = CurrentTime;
         XSendEvent (display, window, False, NoEventMask, &event);
-        XFlush (display);
-    }
+    });
+}
 
-    XCloseDisplay (display);
-    return window != 0;
+bool setWindowBounds (const juce::String& title, int x, int y, int width, int height)
+{
+    return withWindow (title, [=] (Display* display, Window window) {
+        XMoveResizeWindow (display, window, x, y, (unsigned int) width, (unsigned int) height);
+    });
 }
 } // namespace tarvik::test

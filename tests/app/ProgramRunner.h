@@ -20,6 +20,9 @@ public:
 
     juce::File settingsFile() const;
     juce::File root;
+
+    /** The X display the program is given; this test's own unless a test changes it. */
+    juce::String display;
     juce::StringPairArray environment() const;
 
     /** A key of the settings file as stored, or "<missing>". */
@@ -49,6 +52,9 @@ public:
     bool waitForExit (int timeoutMilliseconds);
     bool isRunning();
 
+    /** Sends the running program a signal; false once it has ended. */
+    bool sendSignal (int signalNumber);
+
     juce::String standardError() const { return errFile.loadFileAsString(); }
     juce::String standardOutput() const { return outFile.loadFileAsString(); }
 
@@ -67,4 +73,7 @@ private:
 
 /** Sends the window-manager close request to the top-level window with this title. */
 bool requestWindowClose (const juce::String& title);
+
+/** Moves and resizes the top-level window with this title, as a user would with no window manager. */
+bool setWindowBounds (const juce::String& title, int x, int y, int width, int height);
 } // namespace tarvik::test

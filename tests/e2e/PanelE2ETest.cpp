@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -194,6 +195,20 @@ protected:
         }, 8000)) << "the loopback dialog did not settle";
         waitUntilStill (bounds, 3000);
         return bounds;
+    }
+
+    /** The client area of a window with this title as the window manager first shows it;
+        empty when none shows within five seconds.
+    */
+    juce::Rectangle<int> firstShowing (const std::string& title)
+    {
+        juce::Rectangle<int> shown;
+        eventually ([&] {
+            if (const auto window = session->desktop().findWindow (title))
+                shown = session->desktop().clientBounds (*window);
+            return ! shown.isEmpty();
+        }, 5000);
+        return shown;
     }
 
     /** The bottom-right grip of the window manager's frame, where a person grabs to resize. */
@@ -522,23 +537,21 @@ TEST_F (PanelE2E, LoopbackDialogSwitchesTheDeviceAndIsRemembered)
     ASSERT_EQ (items.size(), 2u) << "PatchWEAVE should hold Loopback and Reset";
     pickMenuItem (items[0]);
 
-    std::optional<unsigned long> dialog;
-    ASSERT_TRUE (eventually ([&] { return (dialog = session->desktop().findWindow ("PatchWEAVE Loopback")).has_value(); }, 5000))
-        << "the loopback dialog did not appear";
+    // Where the window manager first shows it is where it stays.
+    const auto firstShown = firstShowing ("PatchWEAVE Loopback");
+    ASSERT_FALSE (firstShown.isEmpty()) << "the loopback dialog did not appear";
     const auto area = settledDialog();
     session->snapshot ("loopback-dialog");
+    EXPECT_EQ (firstShown.getPosition(), area.getPosition()) << "first shown at " << text (firstShown) << ", then at " << text (area);
 
-    // Beside the panel, on the side with more room, level with its top; the window manager may
-    // put its frame where the client was asked to go.
+    // Beside the panel, on the side with more room, level with its top.
     const auto screen = session->desktop().screenBounds();
-    // The dialog's native window is replaced as it comes up; ask the one that stands now.
-    const auto frame = session->desktop().frameExtents (session->desktop().findWindow ("PatchWEAVE Loopback").value_or (*dialog));
     const bool rightHasMoreRoom = screen.getRight() - geometry.client.getRight() > geometry.client.getX() - area.getWidth();
     if (rightHasMoreRoom)
-        EXPECT_NEAR (area.getX(), geometry.client.getRight(), frame.getLeft() + 1) << text (area) << " beside " << text (geometry.client);
+        EXPECT_EQ (area.getX(), geometry.client.getRight()) << text (area) << " beside " << text (geometry.client);
     else
-        EXPECT_NEAR (area.getRight(), geometry.client.getX(), frame.getLeft() + frame.getRight() + 1) << text (area) << " beside " << text (geometry.client);
-    EXPECT_NEAR (area.getY(), geometry.client.getY(), frame.getTop() + 1) << text (area) << " beside " << text (geometry.client);
+        EXPECT_EQ (area.getRight(), geometry.client.getX()) << text (area) << " beside " << text (geometry.client);
+    EXPECT_EQ (area.getY(), geometry.client.getY()) << text (area) << " beside " << text (geometry.client);
 
     // At the first opening the stored state (off) is sent again.
     auto state = deviceState ([] (auto& s) { return number (s, "loopback") == 0.0; });
@@ -738,6 +751,102 @@ TEST_F (PanelE2E, ClosingStoresThePositionAndTheNextStartOpensThere)
     session->snapshot ("restarted");
     EXPECT_EQ (after, before) << "closed at " << text (before) << ", opened again at " << text (after)
                               << " (stored \"" << stored->toStdString() << "\")";
+}
+
+TEST_F (PanelE2E, AboutOpensFiftyBelowThePanelCornerFromItsFirstShowing)
+{
+    start();
+
+    for (const auto* showing : { "first", "second" })
+    {
+        SCOPED_TRACE (showing);
+        const auto help = openMenu (3, std::string ("help-menu-") + showing);
+        const auto items = menuLines (help);
+        ASSERT_EQ (items.size(), 1u) << "Help should hold About";
+        pickMenuItem (items[0]);
+
+        const auto firstShown = firstShowing ("About Tarvik");
+        ASSERT_FALSE (firstShown.isEmpty()) << "the About window did not appear";
+        EXPECT_EQ (text (firstShown), text ({ geometry.client.getX(), geometry.client.getY() + 50, 514, 212 }))
+            << "panel at " << text (geometry.client);
+        waitUntilStill (firstShown, 3000);
+        session->snapshot (std::string ("about-") + showing);
+
+        // The close spot drawn on the art ends the dialog.
+        session->desktop().click (firstShown.getPosition() + juce::Point<int> (109 + 20, 166 + 11));
+        EXPECT_TRUE (eventually ([&] { return ! session->desktop().findWindow ("About Tarvik").has_value(); }, 5000))
+            << "the About window stayed after its close spot was clicked";
+    }
+
+    // A logout while the About window holds its own message loop still ends the panel cleanly.
+    pickMenuItem (menuLines (openMenu (3, "help-menu-last")).at (0));
+    ASSERT_FALSE (firstShowing ("About Tarvik").isEmpty()) << "the About window did not appear";
+    ASSERT_EQ (::kill (session->instance (0).pid(), SIGTERM), 0);
+    ASSERT_TRUE (session->instance (0).waitForExit (15000)) << "SIGTERM did not end the panel while About was up";
+    EXPECT_EQ (session->instance (0).exitCode(), 0);
+    EXPECT_TRUE (storedValue (session->settingsText(), "WindowPosition").value_or ("").startsWith (
+        juce::String (geometry.client.getX()) + " " + juce::String (geometry.client.getY()) + " "))
+        << session->settingsText();
+}
+
+TEST_F (PanelE2E, DefaultFromALaterLaunchRightAfterStartIsNotUndoneByTheStartPlacement)
+{
+    const auto folder = juce::File (session->settingsFile()).getParentDirectory();
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_TRUE (juce::File (session->settingsFile()).replaceWithText (
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n"
+        "  <VALUE name=\"WindowPosition\" val=\"100 120 390 524\"/>\n</PROPERTIES>\n"));
+
+    session->launch();
+
+    // Launched as soon as the panel has made its first file in the runtime folder (its instance
+    // lock), the later launch waits for the hand-over address and delivers its line right after
+    // the panel publishes it, while the window may still wait to be framed.
+    const juce::File runtime (session->homeFolder() + "/run");
+    ASSERT_TRUE (eventually ([&] {
+        for (const auto& entry : juce::RangedDirectoryIterator (runtime, true, "*", juce::File::findFiles))
+            if (! entry.isDirectory())
+                return true;
+        return false;
+    }, 20000)) << "the panel made no instance lock";
+
+    auto& reset = session->launch ({ "/default" });
+    EXPECT_TRUE (reset.waitForExit (15000)) << "the launch with /default did not end";
+    EXPECT_EQ (reset.exitCode(), 0);
+
+    ASSERT_TRUE (session->waitForMainWindow (20000).has_value());
+    const auto screen = session->desktop().screenBounds();
+    const auto client = settledBounds();
+    session->snapshot ("recentred");
+    EXPECT_EQ (client.getWidth(), faceWidth) << text (client);
+    EXPECT_EQ (client.getHeight(), faceHeight + geometry.barHeight) << text (client);
+    EXPECT_NEAR (client.getCentreX(), screen.getCentreX(), 2) << text (client);
+    EXPECT_NEAR (client.getCentreY(), screen.getCentreY(), 12) << text (client);
+}
+
+TEST_F (PanelE2E, TermAndHangupStoreTheMovedWindowAndEndWithSuccess)
+{
+    for (const int signalNumber : { SIGTERM, SIGHUP })
+    {
+        SCOPED_TRACE (signalNumber);
+        start();
+        auto& panel = session->instance (signalNumber == SIGTERM ? 0 : 1);
+
+        const auto title = juce::Point<int> (geometry.client.getCentreX(), geometry.client.getY() - 10);
+        const auto offset = signalNumber == SIGTERM ? juce::Point<int> (-300, -120) : juce::Point<int> (200, 100);
+        session->desktop().drag (title, title + offset);
+        ASSERT_TRUE (eventually ([&] { return std::abs (session->panelBounds().getX() - geometry.client.getX()) > 100; }))
+            << "the window could not be moved by its title bar";
+        const auto moved = settledBounds();
+
+        ASSERT_EQ (::kill (panel.pid(), signalNumber), 0);
+        ASSERT_TRUE (panel.waitForExit (15000)) << "the panel did not end on the signal";
+        EXPECT_EQ (panel.exitCode(), 0);
+
+        const auto stored = storedValue (session->settingsText(), "WindowPosition").value_or ("(missing)");
+        EXPECT_TRUE (stored.startsWith (juce::String (moved.getX()) + " " + juce::String (moved.getY()) + " "))
+            << "moved to " << text (moved) << ", stored \"" << stored << "\"";
+    }
 }
 
 TEST_F (PanelE2E, LaterLaunchesRecentreOrEndTheRunningPanel)
