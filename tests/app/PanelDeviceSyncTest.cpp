@@ -1,5 +1,7 @@
 // The panel's controls against the simulated TARVIK: writes on user input, refreshes on
 // the device's reports, arrival, removal and power events. Timers run by pumping the loop.
+#include <functional>
+
 #include "PanelTestSupport.h"
 #include "device/DeviceProperties.h"
 #include "device/RawUSBDevice.h"
@@ -33,11 +35,20 @@ protected:
         slider.mouseUp (event (start.translated (0.0f, dy), juce::ModifierKeys()));
     }
 
-    /** Waits for the refresh that a device report starts, and for it to run. */
-    void waitForRefresh()
+    /** Waits for the refresh that a device report starts, and for it to run. On a loaded
+        machine one slice of the loop can outlast the refresh's 50 ms, so a refresh may come
+        and go unseen; where the test can tell that it ran, `shown` says so.
+    */
+    void waitForRefresh (const std::function<bool()>& shown = {})
     {
-        ASSERT_TRUE (pumpUntil ([this] { return inspect().refreshPending(); }, 3000)) << "no refresh was started";
-        EXPECT_EQ (inspect().runningTimerPeriod (MainComponent::RefreshFromDeviceTimer), 50) << "a report's refresh is due 50 ms later";
+        const auto ranUnseen = [&] { return shown != nullptr && shown(); };
+        ASSERT_TRUE (pumpUntil ([&] { return inspect().refreshPending() || ranUnseen(); }, 3000)) << "no refresh was started";
+
+        if (inspect().refreshPending())
+        {
+            EXPECT_EQ (inspect().runningTimerPeriod (MainComponent::RefreshFromDeviceTimer), 50) << "a report's refresh is due 50 ms later";
+        }
+
         ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending(); }, 3000)) << "the refresh never ran";
     }
 };
@@ -67,7 +78,7 @@ TEST_F (PanelDeviceSync, ReadoutsShowTheDeviceValueWhileFadersKeepToTheirGrid)
 
     // Outside the fader's range: the readout tells the truth, the fader stops at its end.
     sim().setVolumeDb (Side::output, 1, -70.0f);
-    waitForRefresh();
+    waitForRefresh ([&] { return ui.labelOut1().getText() == "-70 dB"; });
     EXPECT_EQ (ui.labelOut1().getText(), "-70 dB");
     EXPECT_EQ (ui.sliderOut1().getValue(), -60.0);
 }
@@ -114,7 +125,7 @@ TEST_F (PanelDeviceSync, DraggingAFaderWritesItsChannelAndUnmutesAMutedSide)
 
     // The button turns off only with the refresh that the device's report brings.
     EXPECT_TRUE (ui.muteOut().getToggleState());
-    waitForRefresh();
+    waitForRefresh ([&] { return ! ui.muteOut().getToggleState(); });
     EXPECT_FALSE (ui.muteOut().getToggleState());
     EXPECT_FALSE (sim().state().out[0].muted);
 }
@@ -186,7 +197,7 @@ TEST_F (PanelDeviceSync, ABurstOfReportsGivesOneRefreshThatWritesNothingBack)
     sim().setVolumeDb (Side::output, 2, -13.0f);
     sim().setMute (Side::output, 2, true);
 
-    waitForRefresh();
+    waitForRefresh ([&] { return ui.labelOut2().getText() == "-13 dB"; });
     pumpFor (300);
 
     EXPECT_EQ (ui.labelIn1().getText(), "-10 dB");
