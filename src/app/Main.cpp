@@ -11,6 +11,7 @@
 
 #if JUCE_LINUX
  #include "app/NativeBoundsRefresh.h"
+ #include "app/NativeSizeHints.h"
 #endif
 
 #if ! JUCE_MAC
@@ -77,6 +78,14 @@ public:
 
             getConstrainer()->setFixedAspectRatio (226.0 / 290.0);
             getConstrainer()->setSizeLimits (226, 290, 452, 580);
+
+           #if JUCE_LINUX
+            const auto* limits = getConstrainer();
+            const int strip = borderConstrainer->extraTop;
+            keepNativeSizeHints (*this, { { limits->getMinimumWidth(), limits->getMinimumHeight() + strip },
+                                          { limits->getMaximumWidth(), limits->getMaximumHeight() + strip },
+                                          strip });
+           #endif
         }
 
         ~MainWindow() override
@@ -106,6 +115,7 @@ public:
         void resized() override
         {
             juce::DocumentWindow::resized();
+            fitContentToLargestFace();
 
             // A resize from the window manager's frame never passes the constrainer here;
             // once it has settled, bring the face back to its aspect and limits.
@@ -120,12 +130,29 @@ public:
         {
             placement = bounds;
             framelessTicks = 0;
+            placementTries = 0;
             startTimer (50);
+        }
+
+        /** Brings JUCE's idea of the window's bounds to the X server's, so that what is stored
+            is where the window is, not where it was last asked to go.
+        */
+        void matchServerBounds()
+        {
+            if (auto* peer = getPeer())
+                if (! isFullScreen() && ! isMinimised())
+                    if (const auto actual = readNativeBounds (peer->getNativeHandle()))
+                        if (*actual != getBounds())
+                            setBounds (*actual);
         }
        #endif
 
         void closeButtonPressed() override
         {
+           #if JUCE_LINUX
+            matchServerBounds();
+           #endif
+
             if (auto* panel = getPanel())
                 panel->savedWindowPosition (getWindowStateAsString());
 
@@ -162,12 +189,23 @@ public:
 
             if (placement)
             {
-                const auto wanted = *placement;
-                placement.reset();
+                // Ask the server: JUCE takes its last request as done, and the window manager
+                // may have put the frame, not the client, where that request said.
+                const auto actual = readNativeBounds (peer->getNativeHandle()).value_or (getBounds());
 
-                if (getBounds() != wanted)
-                    setBoundsConstrained (wanted);
+                if (actual == *placement || ++placementTries > 10)
+                {
+                    placement.reset();
+                    matchServerBounds();
+                    return;
+                }
 
+                // JUCE skips a request for the bounds it believes the window has already.
+                if (getBounds() != actual)
+                    setBounds (actual);
+
+                setBoundsConstrained (*placement);
+                startTimer (300);
                 return;
             }
 
@@ -198,6 +236,10 @@ public:
                 return;
             }
 
+            // A maximised window is the window manager's to size; the face is fitted inside it.
+            if (isNativelyMaximised (peer->getNativeHandle()))
+                return;
+
             // Shrink the side that is too long for the face's aspect, so that a window manager
             // holding the window to its own size hints can take the result.
             const auto current = getBounds();
@@ -209,14 +251,16 @@ public:
             if (aspect <= 0.0 || faceHeight <= 0)
                 return;
 
+            // The height always follows from the width, as the constrainer makes it when the
+            // window is restored: a size stored from here comes back exactly.
             if (width > juce::roundToInt (faceHeight * aspect))
                 width = juce::roundToInt (faceHeight * aspect);
-            else
-                faceHeight = juce::roundToInt (width / aspect);
+
+            faceHeight = juce::roundToInt (width / aspect);
 
             const juce::Rectangle<int> wanted (current.getX(), current.getY(), width, faceHeight + strip);
 
-            if (std::abs (wanted.getWidth() - current.getWidth()) + std::abs (wanted.getHeight() - current.getHeight()) <= 1)
+            if (wanted == current)
                 return;
 
             // A window manager still busy with its own resize (the user may still hold the
@@ -233,12 +277,45 @@ public:
             startTimer (400);
         }
 
+        /** A window manager may maximise past the largest size (openbox does): the face then
+            stays at its largest, in its aspect and centred, and the window's background fills
+            the rest.
+        */
+        void fitContentToLargestFace()
+        {
+            auto* content = getContentComponent();
+            const auto* limits = getConstrainer();
+            const int strip = borderConstrainer != nullptr ? borderConstrainer->extraTop : 0;
+
+            if (content == nullptr || limits == nullptr || limits->getFixedAspectRatio() <= 0.0)
+                return;
+
+            const int roomWidth = getWidth();
+            const int roomHeight = getHeight() - strip;
+
+            if (roomWidth <= limits->getMaximumWidth() && roomHeight <= limits->getMaximumHeight())
+                return;
+
+            const auto aspect = limits->getFixedAspectRatio();
+            int width = juce::jmin (roomWidth, limits->getMaximumWidth());
+            int height = juce::roundToInt (width / aspect);
+
+            if (height > juce::jmin (roomHeight, limits->getMaximumHeight()))
+            {
+                height = juce::jmin (roomHeight, limits->getMaximumHeight());
+                width = juce::roundToInt (height * aspect);
+            }
+
+            content->setBounds (getLocalBounds().withSizeKeepingCentre (width, height + strip));
+        }
+
         bool constraining = false;
         bool buttonWasHeld = false;
         bool correctionToConfirm = false;
         juce::Rectangle<int> lastCorrected;
         int correctionsOfThisSize = 0;
         int framelessTicks = 0;
+        int placementTries = 0;
         std::optional<juce::Rectangle<int>> placement;
        #endif
 
@@ -354,6 +431,9 @@ public:
 
         if (mainDocumentWindow != nullptr)
         {
+           #if JUCE_LINUX
+            mainDocumentWindow->matchServerBounds();
+           #endif
             const auto state = mainDocumentWindow->getWindowStateAsString();
 
             if (auto* panel = mainDocumentWindow->getPanel())

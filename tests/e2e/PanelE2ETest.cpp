@@ -204,6 +204,46 @@ protected:
         return { geometry.client.getRight() + frame.getRight() / 2, geometry.client.getBottom() + frame.getBottom() / 2 };
     }
 
+    /** A point on the main window's title bar, this far left of the frame's right edge. */
+    juce::Point<int> titleBarButton (int fromRight)
+    {
+        const auto window = session->waitForMainWindow();
+        const auto frame = window ? session->desktop().frameExtents (*window) : juce::BorderSize<int>();
+        const auto client = session->panelBounds();
+        return { client.getRight() + frame.getRight() - fromRight, client.getY() - frame.getTop() / 2 };
+    }
+
+    /** The window manager's state atoms of the main window (_NET_WM_STATE). */
+    std::string windowState()
+    {
+        const auto window = session->waitForMainWindow();
+        return window ? session->desktop().runTool ({ "xprop", "-id", std::to_string (*window), "_NET_WM_STATE" }) : std::string();
+    }
+
+    /** Closes the window with its close button, checks what was stored, starts again and
+        returns where the window opened. The stored state names the client bounds it was closed at.
+    */
+    juce::Rectangle<int> closeAndRestart (juce::Rectangle<int> closedAt, const std::string& step)
+    {
+        const auto instances = session->runningPrograms();
+        session->desktop().click (titleBarButton (10));
+        const auto index = session->instanceCount() - 1;
+        EXPECT_TRUE (session->instance (index).waitForExit (15000)) << step << ": the program did not end when its window was closed";
+        EXPECT_EQ (session->instance (index).exitCode(), 0) << step;
+        EXPECT_EQ (instances, 1) << step;
+        const auto stored = storedValue (session->settingsText(), "WindowPosition").value_or ("(missing)");
+        const auto expected = juce::String (closedAt.getX()) + " " + juce::String (closedAt.getY()) + " "
+                            + juce::String (closedAt.getWidth()) + " " + juce::String (closedAt.getHeight());
+        EXPECT_TRUE (stored.startsWith (expected + " ") || stored == expected)
+            << step << ": closed at " << text (closedAt) << ", stored \"" << stored.toStdString() << "\"";
+
+        start();
+        const auto opened = settledBounds();
+        EXPECT_EQ (opened, closedAt) << step << ": closed at " << text (closedAt) << ", opened again at " << text (opened)
+                                     << " (stored \"" << stored.toStdString() << "\")";
+        return opened;
+    }
+
     bool muteLit (const juce::Image& shot, const FacePlace& place) const
     {
         return shareOf (shot, geometry.slot (place), isRed) > 0.3;
@@ -527,6 +567,8 @@ TEST_F (PanelE2E, LoopbackDialogSwitchesTheDeviceAndIsRemembered)
         << "the loopback dialog did not appear";
     const auto area = settledDialog();
     session->snapshot ("loopback-dialog");
+    EXPECT_EQ (area.getWidth(), 314) << text (area);
+    EXPECT_EQ (area.getHeight(), 322) << text (area);
 
     // Beside the panel, on the side with more room, level with its top; the window manager may
     // put its frame where the client was asked to go.
@@ -566,6 +608,24 @@ TEST_F (PanelE2E, LoopbackDialogSwitchesTheDeviceAndIsRemembered)
         << "the on routing's curves are not drawn";
     shot = session->snapshot ("loopback-on");
     EXPECT_LT (shareOf (shot, offCurve, isGreen), 0.05) << "the off routing's curves are still drawn";
+
+    // Dragged in by its corner the dialog keeps 157:161 at every step, and stops at 157 x 161.
+    const auto dialogFrame = session->desktop().frameExtents (session->desktop().findWindow ("PatchWEAVE Loopback").value_or (*dialog));
+    const juce::Point<int> grip { area.getRight() + dialogFrame.getRight() / 2, area.getBottom() + dialogFrame.getBottom() / 2 };
+    session->desktop().moveMouse (grip);
+    session->desktop().runTool ({ "xdotool", "mousedown", "1" });
+    for (int step = 1; step <= 8; ++step)
+    {
+        session->desktop().moveMouse (grip - juce::Point<int> (step * 25, step * 10));
+        pause (200);
+        const auto during = session->desktop().clientBounds (session->desktop().findWindow ("PatchWEAVE Loopback").value_or (*dialog));
+        EXPECT_LE (std::abs (during.getWidth() * 161 - during.getHeight() * 157), 161) << "step " << step << ": " << text (during);
+    }
+    session->desktop().runTool ({ "xdotool", "mouseup", "1" });
+    const auto dragged = settledDialog();
+    session->snapshot ("loopback-dragged-in");
+    EXPECT_EQ (dragged.getWidth(), 157) << text (dragged);
+    EXPECT_EQ (dragged.getHeight(), 161) << text (dragged);
 
     // Quit through File > Close; the settings file then holds the state.
     const auto file = openMenu (0, "file-menu");
@@ -696,17 +756,21 @@ TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSl
         << "the window did not grow when its corner was dragged out";
     const auto grown = checkFace ("grown");
 
+    // Far out, the window manager stops the client exactly at the largest face; it is stored
+    // and restored as it was.
     session->desktop().drag (corner(), corner() + juce::Point<int> (400, 400), 10);
     eventually ([&] { return session->panelBounds().getWidth() > grown.getWidth(); });
-    // JUCE hands the window manager the limits less the frame as size hints, so the manager
-    // stops the client short of the largest face; the face keeps its aspect there all the same.
     const auto largest = checkFace ("largest");
-    EXPECT_GT (largest.getWidth(), grown.getWidth()) << "dragged far out, the face did not grow further";
+    EXPECT_EQ (largest.getWidth(), 452) << text (largest);
+    EXPECT_EQ (largest.getHeight(), 580) << text (largest);
+    closeAndRestart (geometry.client, "largest restored");
 
     session->desktop().drag (corner(), corner() - juce::Point<int> (400, 400), 10);
     eventually ([&] { return session->panelBounds().getWidth() < faceWidth; });
     const auto smallest = checkFace ("smallest");
-    EXPECT_EQ (smallest.getWidth(), 226) << "dragged far in, the face should stop at its smallest size";
+    EXPECT_EQ (smallest.getWidth(), 226) << text (smallest);
+    EXPECT_EQ (smallest.getHeight(), 290) << text (smallest);
+    closeAndRestart (geometry.client, "smallest restored");
 }
 
 TEST_F (PanelE2E, ClosingStoresThePositionAndTheNextStartOpensThere)
@@ -724,20 +788,83 @@ TEST_F (PanelE2E, ClosingStoresThePositionAndTheNextStartOpensThere)
     const auto before = settledBounds();
     session->snapshot ("moved-and-resized");
 
-    // The close button is the last one at the right of the title bar.
-    const auto window = session->waitForMainWindow();
-    const auto frame = session->desktop().frameExtents (*window);
-    session->desktop().click ({ before.getRight() + frame.getRight() - 10, before.getY() - frame.getTop() / 2 });
-    ASSERT_TRUE (session->instance (0).waitForExit (15000)) << "the program did not end when its window was closed";
-    EXPECT_EQ (session->instance (0).exitCode(), 0);
-    const auto stored = storedValue (session->settingsText(), "WindowPosition");
-    ASSERT_TRUE (stored.has_value() && stored->isNotEmpty()) << "no \"WindowPosition\" stored:\n" << session->settingsText();
-
-    start();
-    const auto after = settledBounds();
+    // Closed with the close button and started again, many times over: the window opens where it
+    // was closed each time, and what is stored does not creep.
+    for (int round = 1; round <= 20 && ! HasFailure(); ++round)
+        closeAndRestart (before, "restart " + std::to_string (round));
     session->snapshot ("restarted");
-    EXPECT_EQ (after, before) << "closed at " << text (before) << ", opened again at " << text (after)
-                              << " (stored \"" << stored->toStdString() << "\")";
+}
+
+TEST_F (PanelE2E, MaximiseShowsTheWholeFaceInAspectAndRestoreIsStored)
+{
+    start ({}, false);
+    bareFace = session->snapshot ("started");
+    const auto before = geometry.client;
+
+    // The maximise button stands left of the close button.
+    session->desktop().click (titleBarButton (31));
+    ASSERT_TRUE (eventually ([&] { return windowState().find ("MAXIMIZED") != std::string::npos; }, 5000))
+        << "the window was not maximised: " << windowState();
+    const auto maximised = settledBounds();
+    const auto shot = session->snapshot ("maximised");
+
+    // The face at the largest size that fits, in its aspect, centred; the rest painted.
+    const int faceRoomHeight = maximised.getHeight() - geometry.barHeight;
+    int width = std::min (maximised.getWidth(), 452);
+    int height = (int) std::lround (width / faceAspect);
+    if (height > std::min (faceRoomHeight, 580))
+    {
+        height = std::min (faceRoomHeight, 580);
+        width = (int) std::lround (height * faceAspect);
+    }
+    const auto content = maximised.withSizeKeepingCentre (width, height + geometry.barHeight);
+    const PanelGeometry inside { content };
+    const auto art = juce::ImageCache::getFromMemory (VYRBIN::temp_binary_data_10, VYRBIN::temp_binary_data_10Size)
+                         .rescaled (width, height, juce::Graphics::highResamplingQuality);
+    EXPECT_LT (differingShare (shot.getClippedImage (inside.face()), art, art.getBounds(), 40), 0.02)
+        << "the maximised window " << text (maximised) << " does not show the whole face at " << text (inside.face());
+    const auto isBackground = [] (juce::Colour c) { return colourDistance (c, juce::Colours::lightgrey) < 12; };
+    for (const auto& margin : { maximised.withRight (content.getX()), maximised.withLeft (content.getRight()),
+                                maximised.withBottom (content.getY()), maximised.withTop (content.getBottom()) })
+    {
+        if (! margin.isEmpty())
+        {
+            EXPECT_GT (shareOf (shot, margin, isBackground), 0.98) << "the area " << text (margin) << " around the face is not painted";
+        }
+    }
+
+    // The same button restores the window where it was, and that is what is stored.
+    session->desktop().click (titleBarButton (31));
+    ASSERT_TRUE (eventually ([&] { return windowState().find ("MAXIMIZED") == std::string::npos; }, 5000))
+        << "the window was not restored: " << windowState();
+    const auto restored = settledBounds();
+    session->snapshot ("restored");
+    EXPECT_EQ (restored, before);
+    EXPECT_NEAR ((double) geometry.face().getWidth() / geometry.face().getHeight(), faceAspect, 0.01) << text (restored);
+    closeAndRestart (restored, "after maximise");
+}
+
+TEST_F (PanelE2E, AlwaysOnTopChangesOnlyTheAboveStateAndLeavesTheWindowInPlace)
+{
+    start();
+    const auto window = session->waitForMainWindow();
+    ASSERT_TRUE (window.has_value());
+    const auto before = geometry.client;
+    EXPECT_EQ (windowState().find ("_NET_WM_STATE_ABOVE"), std::string::npos) << windowState();
+
+    for (const bool above : { true, false })
+    {
+        const auto file = openMenu (0, above ? "file-menu" : "file-menu-again");
+        const auto items = menuLines (file);
+        ASSERT_EQ (items.size(), 3u) << "File should hold Always on top, macOS Audio Settings and Close";
+        pickMenuItem (items[0]);
+
+        EXPECT_TRUE (eventually ([&] { return (windowState().find ("_NET_WM_STATE_ABOVE") != std::string::npos) == above; }, 5000))
+            << "after \"Always on top\" the window manager's state is " << windowState();
+        EXPECT_EQ (settledBounds(), before) << "\"Always on top\" moved or resized the window";
+        EXPECT_EQ (session->desktop().findWindow (mainWindowTitle), window) << "the native window was made afresh";
+    }
+    closeAndRestart (before, "after always on top");
 }
 
 TEST_F (PanelE2E, LaterLaunchesRecentreOrEndTheRunningPanel)
