@@ -12,6 +12,7 @@
 #if JUCE_LINUX
  #include "app/NativeBoundsRefresh.h"
  #include "app/NativeSizeHints.h"
+ #include "app/OversizedWindow.h"
 #endif
 
 #if ! JUCE_MAC
@@ -115,7 +116,10 @@ public:
         void resized() override
         {
             juce::DocumentWindow::resized();
-            fitContentToLargestFace();
+
+            if (auto* content = getContentComponent(); content != nullptr && borderConstrainer != nullptr)
+                if (const auto area = panelAreaInOversizedWindow (getLocalBounds(), *borderConstrainer, borderConstrainer->extraTop))
+                    content->setBounds (*area);
 
             // A resize from the window manager's frame never passes the constrainer here;
             // once it has settled, bring the face back to its aspect and limits.
@@ -275,38 +279,6 @@ public:
             setBoundsConstrained (wanted);
             correctionToConfirm = true;
             startTimer (400);
-        }
-
-        /** A window manager may maximise past the largest size (openbox does): the face then
-            stays at its largest, in its aspect and centred, and the window's background fills
-            the rest.
-        */
-        void fitContentToLargestFace()
-        {
-            auto* content = getContentComponent();
-            const auto* limits = getConstrainer();
-            const int strip = borderConstrainer != nullptr ? borderConstrainer->extraTop : 0;
-
-            if (content == nullptr || limits == nullptr || limits->getFixedAspectRatio() <= 0.0)
-                return;
-
-            const int roomWidth = getWidth();
-            const int roomHeight = getHeight() - strip;
-
-            if (roomWidth <= limits->getMaximumWidth() && roomHeight <= limits->getMaximumHeight())
-                return;
-
-            const auto aspect = limits->getFixedAspectRatio();
-            int width = juce::jmin (roomWidth, limits->getMaximumWidth());
-            int height = juce::roundToInt (width / aspect);
-
-            if (height > juce::jmin (roomHeight, limits->getMaximumHeight()))
-            {
-                height = juce::jmin (roomHeight, limits->getMaximumHeight());
-                width = juce::roundToInt (height * aspect);
-            }
-
-            content->setBounds (getLocalBounds().withSizeKeepingCentre (width, height + strip));
         }
 
         bool constraining = false;
