@@ -144,7 +144,7 @@ public:
         void matchServerBounds()
         {
             if (auto* peer = getPeer())
-                if (! isFullScreen() && ! isMinimised())
+                if (! isFullScreen() && ! isMinimised() && ! isNativelyMaximised (peer->getNativeHandle()))
                     if (const auto actual = readNativeBounds (peer->getNativeHandle()))
                         if (*actual != getBounds())
                             setBounds (*actual);
@@ -190,6 +190,14 @@ public:
             stopTimer();
             syncFrameBorder();
             const juce::ScopedValueSetter<bool> guard (constraining, true);
+
+            // A maximised window is the window manager's to place and size (a request would
+            // take it out of the maximised state); the face is fitted inside it.
+            if (isNativelyMaximised (peer->getNativeHandle()))
+            {
+                placement.reset();
+                return;
+            }
 
             if (placement)
             {
@@ -239,10 +247,6 @@ public:
 
                 return;
             }
-
-            // A maximised window is the window manager's to size; the face is fitted inside it.
-            if (isNativelyMaximised (peer->getNativeHandle()))
-                return;
 
             // Shrink the side that is too long for the face's aspect, so that a window manager
             // holding the window to its own size hints can take the result.
