@@ -118,13 +118,27 @@ public:
             juce::DocumentWindow::resized();
 
             if (auto* content = getContentComponent(); content != nullptr && borderConstrainer != nullptr)
+            {
                 if (const auto area = panelAreaInOversizedWindow (getLocalBounds(), *borderConstrainer, borderConstrainer->extraTop))
+                {
+                    const juce::ScopedValueSetter<bool> fitting (fittingContent, true);
                     content->setBounds (*area);
+                }
+            }
 
             // A resize from the window manager's frame never passes the constrainer here;
             // once it has settled, bring the face back to its aspect and limits.
             if (isShowing() && ! constraining)
                 startTimer (250);
+        }
+
+        void childBoundsChanged (juce::Component* child) override
+        {
+            // The panel fitted inside an oversized window must not size the window to itself:
+            // that would be a request to a maximised window, which openbox answers by growing
+            // it again and by taking the request as the size to restore to.
+            if (! fittingContent)
+                juce::DocumentWindow::childBoundsChanged (child);
         }
 
         /** Puts the window at the given bounds again once the window manager has framed it:
@@ -286,6 +300,7 @@ public:
         }
 
         bool constraining = false;
+        bool fittingContent = false;
         bool buttonWasHeld = false;
         bool correctionToConfirm = false;
         juce::Rectangle<int> lastCorrected;

@@ -14,7 +14,7 @@ constexpr long ourFlags = PMinSize | PMaxSize | PAspect | PBaseSize;
 /** The rule as X size hints. The aspect may stray half a pixel at the smallest size either
     way, so that sizes rounded to the aspect (the default 316 x 405 among them) pass.
 */
-void applyRule (XSizeHints& hints, const ClientSizeRule& rule)
+void applyRule (XSizeHints& hints, const ClientSizeRule& rule, bool maximised)
 {
     const auto& small = rule.smallestClient;
     const auto& large = rule.largestClient;
@@ -31,6 +31,12 @@ void applyRule (XSizeHints& hints, const ClientSizeRule& rule)
     hints.min_aspect.y = 2 * faceHeight;
     hints.max_aspect.x = 2 * small.x + 1;
     hints.max_aspect.y = 2 * faceHeight;
+
+    // A maximised window is left the size the window manager gives it (the panel is fitted
+    // inside): openbox grows it to the screen on JUCE's hints and shrinks it on ours, and
+    // each change brings the next write from JUCE.
+    if (maximised)
+        hints.flags &= ~(PMaxSize | PAspect);
 }
 
 bool sameRule (const XSizeHints& a, const XSizeHints& b)
@@ -57,6 +63,9 @@ struct SizeHintsKeeper final : public juce::ReferenceCountedObject,
         if (display != nullptr)
         {
             connection = ConnectionNumber (display.get());
+            stateAtom = XInternAtom (display.get(), "_NET_WM_STATE", False);
+            maximisedAtoms[0] = XInternAtom (display.get(), "_NET_WM_STATE_MAXIMIZED_VERT", False);
+            maximisedAtoms[1] = XInternAtom (display.get(), "_NET_WM_STATE_MAXIMIZED_HORZ", False);
             juce::LinuxEventLoop::registerFdCallback (connection, [this] (int) { readEvents(); });
         }
 
@@ -125,7 +134,7 @@ struct SizeHintsKeeper final : public juce::ReferenceCountedObject,
             current = {};
 
         XSizeHints wanted = current;
-        applyRule (wanted, rule);
+        applyRule (wanted, rule, isMaximised());
 
         // Our own write comes back as a change too: leave alone what already holds.
         if (sameRule (current, wanted))
@@ -136,20 +145,44 @@ struct SizeHintsKeeper final : public juce::ReferenceCountedObject,
         XFlush (display.get());
     }
 
+    bool isMaximised()
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        bool maximised = false;
+
+        if (XGetWindowProperty (display.get(), watched, stateAtom, 0, 64, False, XA_ATOM,
+                                &type, &format, &count, &remaining, &data) == Success
+            && data != nullptr && type == XA_ATOM && format == 32)
+        {
+            const auto* atoms = reinterpret_cast<const Atom*> (data);
+
+            for (unsigned long i = 0; i < count; ++i)
+                maximised = maximised || atoms[i] == maximisedAtoms[0] || atoms[i] == maximisedAtoms[1];
+        }
+
+        if (data != nullptr)
+            XFree (data);
+
+        return maximised;
+    }
+
     void readEvents()
     {
-        bool hintsChanged = false;
+        bool changed = false;
 
         while (XPending (display.get()) > 0)
         {
             XEvent event;
             XNextEvent (display.get(), &event);
 
-            if (event.type == PropertyNotify && event.xproperty.atom == XA_WM_NORMAL_HINTS)
-                hintsChanged = true;
+            if (event.type == PropertyNotify && (event.xproperty.atom == XA_WM_NORMAL_HINTS || event.xproperty.atom == stateAtom))
+                changed = true;
         }
 
-        if (hintsChanged)
+        if (changed)
             refresh();
     }
 
@@ -159,6 +192,8 @@ struct SizeHintsKeeper final : public juce::ReferenceCountedObject,
     std::unique_ptr<Display, int (*) (Display*)> display;
     int connection = -1;
     ::Window watched = 0;
+    Atom stateAtom = 0;
+    Atom maximisedAtoms[2] {};
 };
 } // namespace
 

@@ -807,7 +807,7 @@ TEST_F (PanelE2E, MaximiseShowsTheWholeFaceInAspectAndRestoreIsStored)
         for (int attempt = 0; attempt < 3; ++attempt)
         {
             session->desktop().click (titleBarButton (27));
-            if (eventually ([&] { return (windowState().find ("MAXIMIZED") != std::string::npos) == maximised; }, 5000))
+            if (eventually ([&] { return (windowState().find ("MAXIMIZED") != std::string::npos) == maximised; }, 15000))
                 return true;
         }
         return false;
