@@ -12,6 +12,8 @@
 #if JUCE_LINUX
  #include "app/DisplayCheck.h"
  #include "app/NativeBoundsRefresh.h"
+ #include "app/NativeSizeHints.h"
+ #include "app/OversizedWindow.h"
  #include "app/QuitSignals.h"
 #endif
 
@@ -79,6 +81,14 @@ public:
 
             getConstrainer()->setFixedAspectRatio (226.0 / 290.0);
             getConstrainer()->setSizeLimits (226, 290, 452, 580);
+
+           #if JUCE_LINUX
+            const auto* limits = getConstrainer();
+            const int strip = borderConstrainer->extraTop;
+            keepNativeSizeHints (*this, { { limits->getMinimumWidth(), limits->getMinimumHeight() + strip },
+                                          { limits->getMaximumWidth(), limits->getMaximumHeight() + strip },
+                                          strip });
+           #endif
         }
 
         ~MainWindow() override
@@ -109,10 +119,28 @@ public:
         {
             juce::DocumentWindow::resized();
 
+            if (auto* content = getContentComponent(); content != nullptr && borderConstrainer != nullptr)
+            {
+                if (const auto area = panelAreaInOversizedWindow (getLocalBounds(), *borderConstrainer, borderConstrainer->extraTop))
+                {
+                    const juce::ScopedValueSetter<bool> fitting (fittingContent, true);
+                    content->setBounds (*area);
+                }
+            }
+
             // A resize from the window manager's frame never passes the constrainer here;
             // once it has settled, bring the face back to its aspect and limits.
             if (isShowing() && ! constraining)
                 startTimer (250);
+        }
+
+        void childBoundsChanged (juce::Component* child) override
+        {
+            // The panel fitted inside an oversized window must not size the window to itself:
+            // that would be a request to a maximised window, which openbox answers by growing
+            // it again and by taking the request as the size to restore to.
+            if (! fittingContent)
+                juce::DocumentWindow::childBoundsChanged (child);
         }
 
         /** Puts the window at the given bounds again once the window manager has framed it:
@@ -122,6 +150,7 @@ public:
         {
             placement = bounds;
             framelessTicks = 0;
+            placementTries = 0;
             startTimer (50);
         }
 
@@ -131,10 +160,26 @@ public:
             if (placement)
                 placement = getBounds();
         }
+
+        /** Brings JUCE's idea of the window's bounds to the X server's, so that what is stored
+            is where the window is, not where it was last asked to go.
+        */
+        void matchServerBounds()
+        {
+            if (auto* peer = getPeer())
+                if (! isFullScreen() && ! isMinimised() && ! isNativelyMaximised (peer->getNativeHandle()))
+                    if (const auto actual = readNativeBounds (peer->getNativeHandle()))
+                        if (*actual != getBounds())
+                            setBounds (*actual);
+        }
        #endif
 
         void closeButtonPressed() override
         {
+           #if JUCE_LINUX
+            matchServerBounds();
+           #endif
+
             if (auto* panel = getPanel())
                 panel->savedWindowPosition (getWindowStateAsString());
 
@@ -169,14 +214,33 @@ public:
             syncFrameBorder();
             const juce::ScopedValueSetter<bool> guard (constraining, true);
 
+            // A maximised window is the window manager's to place and size (a request would
+            // take it out of the maximised state); the face is fitted inside it.
+            if (isNativelyMaximised (peer->getNativeHandle()))
+            {
+                placement.reset();
+                return;
+            }
+
             if (placement)
             {
-                const auto wanted = *placement;
-                placement.reset();
+                // Ask the server: JUCE takes its last request as done, and the window manager
+                // may have put the frame, not the client, where that request said.
+                const auto actual = readNativeBounds (peer->getNativeHandle()).value_or (getBounds());
 
-                if (getBounds() != wanted)
-                    setBoundsConstrained (wanted);
+                if (actual == *placement || ++placementTries > 10)
+                {
+                    placement.reset();
+                    matchServerBounds();
+                    return;
+                }
 
+                // JUCE skips a request for the bounds it believes the window has already.
+                if (getBounds() != actual)
+                    setBounds (actual);
+
+                setBoundsConstrained (*placement);
+                startTimer (300);
                 return;
             }
 
@@ -218,14 +282,16 @@ public:
             if (aspect <= 0.0 || faceHeight <= 0)
                 return;
 
+            // The height always follows from the width, as the constrainer makes it when the
+            // window is restored: a size stored from here comes back exactly.
             if (width > juce::roundToInt (faceHeight * aspect))
                 width = juce::roundToInt (faceHeight * aspect);
-            else
-                faceHeight = juce::roundToInt (width / aspect);
+
+            faceHeight = juce::roundToInt (width / aspect);
 
             const juce::Rectangle<int> wanted (current.getX(), current.getY(), width, faceHeight + strip);
 
-            if (std::abs (wanted.getWidth() - current.getWidth()) + std::abs (wanted.getHeight() - current.getHeight()) <= 1)
+            if (wanted == current)
                 return;
 
             // A window manager still busy with its own resize (the user may still hold the
@@ -243,11 +309,13 @@ public:
         }
 
         bool constraining = false;
+        bool fittingContent = false;
         bool buttonWasHeld = false;
         bool correctionToConfirm = false;
         juce::Rectangle<int> lastCorrected;
         int correctionsOfThisSize = 0;
         int framelessTicks = 0;
+        int placementTries = 0;
         std::optional<juce::Rectangle<int>> placement;
        #endif
 
@@ -381,6 +449,9 @@ public:
 
         if (mainDocumentWindow != nullptr)
         {
+           #if JUCE_LINUX
+            mainDocumentWindow->matchServerBounds();
+           #endif
             const auto state = mainDocumentWindow->getWindowStateAsString();
 
             if (auto* panel = mainDocumentWindow->getPanel())

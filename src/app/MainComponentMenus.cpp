@@ -7,6 +7,7 @@
 #include "app/AudioSettingsLauncher.h"
 #include "app/FramePlacement.h"
 #include "app/PWLoopbackDialog.h"
+#include "app/WindowOnTop.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
 #include "device/DeviceProperties.h"
@@ -79,7 +80,7 @@ juce::PopupMenu MainComponent::getMenuForIndex (int topLevelMenuIndex, const juc
         case FileMenu:
         {
             const auto* window = getParentComponent();
-            menu.addItem (AlwaysOnTopId, "Always on top", true, window != nullptr && window->isAlwaysOnTop());
+            menu.addItem (AlwaysOnTopId, "Always on top", true, window != nullptr && isKeptOnTop (*window));
             menu.addSeparator();
             menu.addItem (AudioSettingsId, "macOS Audio Settings");
             menu.addSeparator();
@@ -138,7 +139,7 @@ void MainComponent::menuItemSelected (int menuItemID, int /*topLevelMenuIndex*/)
     {
         case AlwaysOnTopId:
             if (auto* window = getParentComponent())
-                window->setAlwaysOnTop (! window->isAlwaysOnTop());
+                setKeptOnTop (*window, ! isKeptOnTop (*window));
             break;
 
         case AudioSettingsId:

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <optional>
+
+#include <juce_graphics/juce_graphics.h>
+
 /** Makes JUCE read a top-level window's bounds from the X server again.
 
     JUCE takes a bounds request as done the moment it sends it. A window manager in the middle
@@ -13,3 +17,12 @@
     no X display to ask, or no window.
 */
 bool refreshNativeBounds (void* nativeHandle);
+
+/** Where the X server has a top-level window's client area now, in screen coordinates; asked
+    at once rather than waiting for JUCE to hear of it. Nothing where there is no display or
+    no such window.
+*/
+std::optional<juce::Rectangle<int>> readNativeBounds (void* nativeHandle);
+
+/** Whether the window manager has the window maximised (_NET_WM_STATE), in either direction. */
+bool isNativelyMaximised (void* nativeHandle);

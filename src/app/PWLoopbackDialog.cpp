@@ -1,6 +1,11 @@
 #include "app/PWLoopbackDialog.h"
 
 #include "app/HiddenDialogWindow.h"
+
+#if JUCE_LINUX
+ #include "app/NativeSizeHints.h"
+#endif
+
 #include <cstdio>
 #include <limits>
 
@@ -231,6 +236,9 @@ std::unique_ptr<juce::DialogWindow> createLoopbackDialogWindow (juce::DialogWind
     window->getConstrainer()->setFixedAspectRatio ((double) quotient ((float) smallArt.getWidth(), (float) smallArt.getHeight()));
     window->setBounds (window->getX(), window->getY(), largeArt.getWidth(), largeArt.getHeight());
 
+   #if JUCE_LINUX
+    keepNativeSizeHints (*window, { { smallArt.getWidth(), smallArt.getHeight() }, { largeArt.getWidth(), largeArt.getHeight() }, 0 });
+   #endif
     keepNativeWindowHidden (*window);
     return window;
 }

@@ -211,6 +211,15 @@ TEST (LoopbackDialogWindow, MadeHiddenAtTheLargeSizeAndResizableBetweenTheArtSiz
     EXPECT_EQ (constrainer->getMaximumHeight(), 322);
     EXPECT_NEAR (constrainer->getFixedAspectRatio(), 157.0 / 161.0, 1e-6);
 
+    // The window manager is told the same, aspect included, and again after JUCE has replaced
+    // the hints with those of a bounds request (157:161 give or take half a pixel at 157 x 161).
+    const juce::String hints ("min 157x161 max 314x322 aspect 313/322..315/322 base 0x0");
+    EXPECT_TRUE (pumpUntil ([&] { return tarvik::test::nativeSizeHints (*window) == hints; }, 3000))
+        << tarvik::test::nativeSizeHints (*window);
+    window->setTopLeftPosition (window->getX() + 10, window->getY());
+    EXPECT_TRUE (pumpUntil ([&] { return tarvik::test::nativeSizeHints (*window) == hints; }, 3000))
+        << tarvik::test::nativeSizeHints (*window);
+
     // The content follows the window down to the smallest size.
     window->setBoundsConstrained (window->getBounds().withSize (100, 100));
     EXPECT_EQ (window->getWidth(), 157);

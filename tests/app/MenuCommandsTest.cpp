@@ -6,6 +6,7 @@
 #include "DialogInput.h"
 #include "MenuTestSupport.h"
 #include "app/AudioSettingsLauncher.h"
+#include "app/WindowOnTop.h"
 
 using namespace tarvik::test;
 using tarvik::sim::Side;
@@ -173,16 +174,20 @@ TEST_F (MenuCommands, AlwaysOnTopTogglesTheMainWindowAndTheTickFollows)
     EXPECT_TRUE (tickedIds (mainPanel.getMenuForIndex (0, "File")).empty());
 
     PanelWindow main (mainPanel);
-    EXPECT_FALSE (main.window.isAlwaysOnTop());
+    EXPECT_FALSE (isKeptOnTop (main.window));
+    const auto* peer = main.window.getPeer();
 
+    // The switch keeps the native window: making it afresh would have it placed again.
     mainPanel.menuItemSelected (alwaysOnTopId, 0);
-    EXPECT_TRUE (main.window.isAlwaysOnTop());
+    EXPECT_TRUE (isKeptOnTop (main.window));
     EXPECT_EQ (tickedIds (mainPanel.getMenuForIndex (0, "File")), std::vector<int> { alwaysOnTopId });
+    EXPECT_EQ (main.window.getPeer(), peer);
 
     mainPanel.menuItemSelected (alwaysOnTopId, 0);
-    EXPECT_FALSE (main.window.isAlwaysOnTop());
+    EXPECT_FALSE (isKeptOnTop (main.window));
     EXPECT_TRUE (tickedIds (mainPanel.getMenuForIndex (0, "File")).empty());
     EXPECT_TRUE (main.window.isOnDesktop());
+    EXPECT_EQ (main.window.getPeer(), peer);
 }
 
 TEST_F (MenuCommands, LoopbackSendsTheStoredStateOnlyWhenTheDialogDoesNotShowItYet)

@@ -34,6 +34,7 @@ public:
     SimClient& simOf (size_t instance);
 
     Process& instance (size_t index) { return *instances.at (index); }
+    size_t instanceCount() const noexcept { return instances.size(); }
 
     /** Processes of the program that run with this session's home folder. */
     int runningPrograms() const;
