@@ -649,6 +649,11 @@ TEST_F (PanelE2E, LoopbackDialogSwitchesTheDeviceAndIsRemembered)
     EXPECT_EQ (dragged.getWidth(), 157) << text (dragged);
     EXPECT_EQ (dragged.getHeight(), 161) << text (dragged);
 
+    // Escape hides the dialog and hands the keyboard back to the panel.
+    session->desktop().key ("Escape");
+    EXPECT_TRUE (eventually ([&] { return ! session->desktop().findWindow ("PatchWEAVE Loopback").has_value(); }, 10000))
+        << "Escape did not hide the loopback dialog";
+
     // Quit through File > Close; the settings file then holds the state.
     const auto file = openMenu (0, "file-menu");
     const auto fileItems = menuLines (file);
