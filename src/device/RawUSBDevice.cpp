@@ -1,5 +1,6 @@
 #include "device/RawUSBDevice.h"
 #include "device/DeviceCallbacks.h"
+#include "device/RegistryID.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -100,16 +101,6 @@ CFMutableDictionaryRef createRawMatching()
     }
 
     return matchingDict;
-}
-
-std::optional<std::uint64_t> registryID (io_object_t object)
-{
-    std::uint64_t id = 0;
-
-    if (IORegistryEntryGetRegistryEntryID (object, &id) != KERN_SUCCESS)
-        return std::nullopt;
-
-    return id;
 }
 
 void forgetHeldDevice()

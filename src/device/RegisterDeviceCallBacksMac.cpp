@@ -1,6 +1,7 @@
 #include "device/RegisterDeviceCallBacksMac.h"
 
 #include "device/DeviceProperties.h"
+#include "device/RegistryID.h"
 
 #include <juce_core/juce_core.h>
 
@@ -133,16 +134,6 @@ void reportRemoval (void* refcon)
     reportedServices.clear();
     removalReported = true;
     SendDeviceEvent (refcon, EventDeviceRemoved);
-}
-
-std::optional<std::uint64_t> registryID (io_service_t service)
-{
-    std::uint64_t id = 0;
-
-    if (IORegistryEntryGetRegistryEntryID (service, &id) != KERN_SUCCESS)
-        return std::nullopt;
-
-    return id;
 }
 
 /** The TARVIK services registered now, through the same filter as the callbacks; nothing
