@@ -1,6 +1,6 @@
 #include "app/AboutWindow.h"
 
-#include "app/HiddenDialogWindow.h"
+#include "app/PanelDialogWindow.h"
 #include "resources/VYRBIN.h"
 
 const char* const AboutWindow::makerWebAddress = "http://www.vyr-zelvatek.example";
@@ -113,13 +113,13 @@ void AboutWindow::setLinkOpener (std::function<void (const juce::URL&)> opener)
 }
 
 //==============================================================================
-std::unique_ptr<juce::DialogWindow> createAboutDialogWindow (juce::DialogWindow::LaunchOptions& options,
+std::unique_ptr<PanelDialogWindow> createAboutDialogWindow (juce::DialogWindow::LaunchOptions& options,
                                                              AboutWindow* content)
 {
     const auto contentWidth = content->getWidth();
     const auto contentHeight = content->getHeight();
 
-    auto window = createPanelDialogWindow (options, "About Tarvik", content, false);
+    auto window = std::make_unique<PanelDialogWindow> (options, "About Tarvik", content, false);
 
     // The framework fits the window to the content while the window still has its own
     // title bar and border, and only then switches to the native title bar, which
@@ -127,6 +127,6 @@ std::unique_ptr<juce::DialogWindow> createAboutDialogWindow (juce::DialogWindow:
     window->setContentComponentSize (contentWidth, contentHeight);
     window->centreAroundComponent (options.componentToCentreAround, window->getWidth(), window->getHeight());
 
-    keepNativeWindowHidden (*window);
+    window->keepHiddenUntilShown();
     return window;
 }

@@ -5,6 +5,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "app/PanelDialogWindow.h"
+
 /** The About dialog's content: the About artwork with the version written over it,
     an invisible close spot over the pictured close button and an invisible link spot
     over the pictured web address.
@@ -47,5 +49,5 @@ private:
     created hidden, sized to the content and centred on the screen. The caller keeps its
     own pointer to the content and must delete the content before the window.
 */
-std::unique_ptr<juce::DialogWindow> createAboutDialogWindow (juce::DialogWindow::LaunchOptions& options,
+std::unique_ptr<PanelDialogWindow> createAboutDialogWindow (juce::DialogWindow::LaunchOptions& options,
                                                              AboutWindow* content);

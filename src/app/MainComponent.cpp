@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/PWLoopbackDialog.h"
+#include "desktop/DesktopWindows.h"
 #include "app/SettingsFile.h"
 #include "controls/LevelMeter2.h"
 #include "controls/PopupMenuLookAndFeel.h"
@@ -96,15 +97,7 @@ MainComponent::MainComponent (const juce::PropertiesFile::Options& settingsOptio
     popupBackgroundColour = juce::Colours::lightgrey;
     popupTextColour = juce::Colours::black;
 
-   #if JUCE_MAC
-    menuBarHeight = 0;
-    menuBar->setModel (nullptr);
-    juce::MenuBarModel::setMacMainMenu (this, nullptr, {});
-   #else
-    // No global menu bar here: the menus live in the window, above the face.
-    menuBar->setLookAndFeel (popupLookAndFeel.get());
-    menuBarHeight = menuBar->getLookAndFeel().getDefaultMenuBarHeight();
-   #endif
+    menuBarHeight = desktop::placeMenus (*menuBar, *this, *popupLookAndFeel);
 
     RegisterRawDeviceNotifications();
 
@@ -136,10 +129,7 @@ MainComponent::~MainComponent()
 
     CloseRawDevice();
 
-   #if JUCE_MAC
-    juce::MenuBarModel::setMacMainMenu (nullptr);
-   #endif
-
+    desktop::removeMenus (*menuBar);
     menuBar->setLookAndFeel (nullptr);
     juce::PopupMenu::dismissAllActiveMenus();
     menuBar.reset();

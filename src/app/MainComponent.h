@@ -17,6 +17,7 @@ class LevelMeter2;
 class PopupMenuLookandFeel;
 class PatchweaveLoopbackDialog;
 class AboutWindow;
+class PanelDialogWindow;
 
 /** The control panel: the face artwork with the TARVIK's faders, mute buttons and dB
     readouts on it, the menus, both dialogs and the settings file.
@@ -140,9 +141,9 @@ private:
     std::unique_ptr<LevelMeter2> meterOut2;
     std::unique_ptr<juce::MenuBarComponent> menuBar;
     std::unique_ptr<PopupMenuLookandFeel> popupLookAndFeel;
-    std::unique_ptr<juce::DialogWindow> loopbackDialogWindow;
+    std::unique_ptr<PanelDialogWindow> loopbackDialogWindow;
     std::unique_ptr<PatchweaveLoopbackDialog> loopbackDialog;
-    std::unique_ptr<juce::DialogWindow> aboutDialogWindow;
+    std::unique_ptr<PanelDialogWindow> aboutDialogWindow;
     std::unique_ptr<AboutWindow> aboutContent;
     int loopbackMode;
     int menuBarHeight;

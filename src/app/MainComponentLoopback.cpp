@@ -1,7 +1,6 @@
 #include "app/MainComponent.h"
 
 #include "app/DialogPlacement.h"
-#include "app/FramePlacement.h"
 #include "app/PWLoopbackDialog.h"
 #include "device/RawUSBDevice.h"
 
@@ -15,23 +14,15 @@ void MainComponent::showPatchWEAVEDialog (juce::DialogWindow* dialogWindow, int 
     const auto x = dialogXBesidePanel (panelPosition.x, getWidth(), getParentMonitorArea().getWidth(), width);
     const juce::Rectangle<int> place (x, panelPosition.y, width, dialogWindow->getHeight());
 
-   #if JUCE_LINUX
-    // Placed while still hidden, so that the window manager frames it there from the start.
-    placeBeforeShowing (*dialogWindow, place);
-    dialogWindow->setVisible (true);
-
-    // X11 has no on-top switch for a mapped window: the framework would make the native
-    // window afresh twice, and the window manager frames each new one at another size.
-    dialogWindow->toFront (true);
-   #else
-    dialogWindow->setVisible (true);
-
-    // Going on top for a moment brings the window up without changing what the user chose.
-    const bool wasOnTop = dialogWindow->isAlwaysOnTop();
-    dialogWindow->setAlwaysOnTop (true);
-    dialogWindow->setBounds (place);
-    dialogWindow->setAlwaysOnTop (wasOnTop);
-   #endif
+    if (auto* panelDialog = dynamic_cast<PanelDialogWindow*> (dialogWindow))
+    {
+        panelDialog->showAt (place);
+    }
+    else
+    {
+        dialogWindow->setBounds (place);
+        dialogWindow->setVisible (true);
+    }
 }
 
 void MainComponent::actionListenerCallback (const juce::String& message)

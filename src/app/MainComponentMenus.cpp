@@ -4,10 +4,9 @@
 #include <iostream>
 
 #include "app/AboutWindow.h"
-#include "app/AudioSettingsLauncher.h"
-#include "app/FramePlacement.h"
 #include "app/PWLoopbackDialog.h"
-#include "app/WindowOnTop.h"
+#include "desktop/AudioSettings.h"
+#include "desktop/DesktopWindows.h"
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
 #include "device/DeviceProperties.h"
@@ -80,7 +79,7 @@ juce::PopupMenu MainComponent::getMenuForIndex (int topLevelMenuIndex, const juc
         case FileMenu:
         {
             const auto* window = getParentComponent();
-            menu.addItem (AlwaysOnTopId, "Always on top", true, window != nullptr && isKeptOnTop (*window));
+            menu.addItem (AlwaysOnTopId, "Always on top", true, window != nullptr && desktop::isKeptOnTop (*window));
             menu.addSeparator();
             menu.addItem (AudioSettingsId, "macOS Audio Settings");
             menu.addSeparator();
@@ -139,12 +138,12 @@ void MainComponent::menuItemSelected (int menuItemID, int /*topLevelMenuIndex*/)
     {
         case AlwaysOnTopId:
             if (auto* window = getParentComponent())
-                setKeptOnTop (*window, ! isKeptOnTop (*window));
+                desktop::setKeptOnTop (*window, ! desktop::isKeptOnTop (*window));
             break;
 
         case AudioSettingsId:
         {
-            const bool started = launchAudioSettings();
+            const bool started = desktop::launchAudioSettings();
             std::cerr << "Call Audio MIDI Setup: " << (started ? "OK" : "not OK") << "\n" << std::flush;
             break;
         }
@@ -176,11 +175,13 @@ void MainComponent::menuItemSelected (int menuItemID, int /*topLevelMenuIndex*/)
             if (aboutDialogWindow != nullptr)
             {
                 const auto position = getScreenPosition();
-                placeBeforeShowing (*aboutDialogWindow, { position.x, position.y + 50,
-                                                          aboutDialogWindow->getWidth(), aboutDialogWindow->getHeight() });
-                aboutDialogWindow->setResizable (false, false);
-                aboutDialogWindow->runModalLoop();
-                aboutDialogWindow->setVisible (false);
+                auto* about = aboutDialogWindow.get();
+                about->placeThenShow ({ position.x, position.y + 50, about->getWidth(), about->getHeight() },
+                                      [about] {
+                                          about->setResizable (false, false);
+                                          about->runModalLoop();
+                                          about->setVisible (false);
+                                      });
             }
             break;
 

@@ -1,10 +1,6 @@
 #include "app/PWLoopbackDialog.h"
 
-#include "app/HiddenDialogWindow.h"
-
-#if JUCE_LINUX
- #include "app/NativeSizeHints.h"
-#endif
+#include "app/PanelDialogWindow.h"
 
 #include <cstdio>
 #include <limits>
@@ -222,10 +218,10 @@ int PatchweaveLoopbackDialog::getLoopbackState()
 }
 
 //==============================================================================
-std::unique_ptr<juce::DialogWindow> createLoopbackDialogWindow (juce::DialogWindow::LaunchOptions& options,
+std::unique_ptr<PanelDialogWindow> createLoopbackDialogWindow (juce::DialogWindow::LaunchOptions& options,
                                                                 PatchweaveLoopbackDialog* dialog)
 {
-    auto window = createPanelDialogWindow (options, "PatchWEAVE Loopback", dialog, true);
+    auto window = std::make_unique<PanelDialogWindow> (options, "PatchWEAVE Loopback", dialog, true);
 
     // The limits and the aspect come from the art itself, the small and the large background.
     const auto smallArt = juce::ImageCache::getFromMemory (VYRBIN::temp_binary_data_4, VYRBIN::temp_binary_data_4Size);
@@ -236,9 +232,7 @@ std::unique_ptr<juce::DialogWindow> createLoopbackDialogWindow (juce::DialogWind
     window->getConstrainer()->setFixedAspectRatio ((double) quotient ((float) smallArt.getWidth(), (float) smallArt.getHeight()));
     window->setBounds (window->getX(), window->getY(), largeArt.getWidth(), largeArt.getHeight());
 
-   #if JUCE_LINUX
-    keepNativeSizeHints (*window, { { smallArt.getWidth(), smallArt.getHeight() }, { largeArt.getWidth(), largeArt.getHeight() }, 0 });
-   #endif
-    keepNativeWindowHidden (*window);
+    window->keepSizeRule ({ { smallArt.getWidth(), smallArt.getHeight() }, { largeArt.getWidth(), largeArt.getHeight() }, 0 });
+    window->keepHiddenUntilShown();
     return window;
 }

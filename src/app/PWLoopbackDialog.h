@@ -4,6 +4,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "app/PanelDialogWindow.h"
+
 class PatchweaveLoopbackDialog;
 
 /** One routing curve of the loopback dialog.
@@ -103,5 +105,5 @@ private:
     the large size. The caller keeps its own pointer to the dialog and must delete the
     dialog before the window.
 */
-std::unique_ptr<juce::DialogWindow> createLoopbackDialogWindow (juce::DialogWindow::LaunchOptions& options,
+std::unique_ptr<PanelDialogWindow> createLoopbackDialogWindow (juce::DialogWindow::LaunchOptions& options,
                                                                 PatchweaveLoopbackDialog* dialog);

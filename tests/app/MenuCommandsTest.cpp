@@ -5,8 +5,8 @@
 
 #include "DialogInput.h"
 #include "MenuTestSupport.h"
-#include "app/AudioSettingsLauncher.h"
-#include "app/WindowOnTop.h"
+#include "desktop/AudioSettings.h"
+#include "desktop/DesktopWindows.h"
 
 using namespace tarvik::test;
 using tarvik::sim::Side;
@@ -63,7 +63,7 @@ class MenuCommands : public MenuPanelTest
 protected:
     void TearDown() override
     {
-        setAudioSettingsLauncher ({});
+        desktop::setAudioSettingsLauncher ({});
         MenuPanelTest::TearDown();
     }
 
@@ -174,17 +174,17 @@ TEST_F (MenuCommands, AlwaysOnTopTogglesTheMainWindowAndTheTickFollows)
     EXPECT_TRUE (tickedIds (mainPanel.getMenuForIndex (0, "File")).empty());
 
     PanelWindow main (mainPanel);
-    EXPECT_FALSE (isKeptOnTop (main.window));
+    EXPECT_FALSE (desktop::isKeptOnTop (main.window));
     const auto* peer = main.window.getPeer();
 
     // The switch keeps the native window: making it afresh would have it placed again.
     mainPanel.menuItemSelected (alwaysOnTopId, 0);
-    EXPECT_TRUE (isKeptOnTop (main.window));
+    EXPECT_TRUE (desktop::isKeptOnTop (main.window));
     EXPECT_EQ (tickedIds (mainPanel.getMenuForIndex (0, "File")), std::vector<int> { alwaysOnTopId });
     EXPECT_EQ (main.window.getPeer(), peer);
 
     mainPanel.menuItemSelected (alwaysOnTopId, 0);
-    EXPECT_FALSE (isKeptOnTop (main.window));
+    EXPECT_FALSE (desktop::isKeptOnTop (main.window));
     EXPECT_TRUE (tickedIds (mainPanel.getMenuForIndex (0, "File")).empty());
     EXPECT_TRUE (main.window.isOnDesktop());
     EXPECT_EQ (main.window.getPeer(), peer);
@@ -480,7 +480,7 @@ TEST_F (MenuCommands, AudioSettingsCommandReportsTheLaunchOnStderr)
     auto& mainPanel = makePanel();
     int launches = 0;
     bool result = false;
-    setAudioSettingsLauncher ([&] { ++launches; return result; });
+    desktop::setAudioSettingsLauncher ([&] { ++launches; return result; });
 
     EXPECT_EQ (stderrOf ([&] { mainPanel.menuItemSelected (audioSettingsId, 0); }), "Call Audio MIDI Setup: not OK\n");
     result = true;
@@ -488,7 +488,7 @@ TEST_F (MenuCommands, AudioSettingsCommandReportsTheLaunchOnStderr)
     EXPECT_EQ (launches, 2);
 
     // The real launcher with no tool anywhere on the path: "not OK", and the panel goes on.
-    setAudioSettingsLauncher ({});
+    desktop::setAudioSettingsLauncher ({});
     const auto previousPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
     ::setenv ("PATH", folder.getFullPathName().toRawUTF8(), 1);
     const auto line = stderrOf ([&] { mainPanel.menuItemSelected (audioSettingsId, 0); });

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
 
-#include "app/AudioSettingsLauncher.h"
+#include "desktop/posix/AudioSettingsLauncher.h"
 #include "support/MessageLoop.h"
 
 using tarvik::test::pumpUntil;

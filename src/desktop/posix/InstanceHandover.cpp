@@ -1,4 +1,4 @@
-#include "app/InstanceHandover.h"
+#include "desktop/posix/InstanceHandover.h"
 
 #include <algorithm>
 #include <array>

@@ -4,6 +4,8 @@
 
 #include <juce_core/juce_core.h>
 
+namespace desktop::x11
+{
 /** Whether the X display that JUCE will use answers.
 
     JUCE opens $DISPLAY, or ":0.0" when it is unset or empty; when no server answers there it
@@ -13,3 +15,4 @@
     @returns nothing when the display opens; otherwise the one line to print, naming the display
 */
 std::optional<juce::String> unopenableDisplayMessage (const juce::String& applicationName);
+} // namespace desktop::x11

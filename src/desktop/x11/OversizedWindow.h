@@ -4,6 +4,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+namespace desktop::x11
+{
 /** Where the panel goes in a window that a window manager made larger than the largest panel
     (openbox maximises past the size hints): the largest face that fits, in the constrainer's
     aspect, with the strip above it, centred; the window's background fills the rest. Nothing
@@ -34,3 +36,4 @@ inline std::optional<juce::Rectangle<int>> panelAreaInOversizedWindow (juce::Rec
 
     return window.withSizeKeepingCentre (width, height + strip);
 }
+} // namespace desktop::x11

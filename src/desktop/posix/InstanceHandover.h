@@ -37,7 +37,8 @@
     handover.startServing ([this] (const juce::String& s) { anotherInstanceStarted (s); });
     @endcode
 
-    Create, use and destroy an object on the message thread.
+    Create, use and destroy an object on the message thread; a later launch may make its
+    sendToRunningInstance() call from a thread of its own.
 */
 class InstanceHandover final
 {

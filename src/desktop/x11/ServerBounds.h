@@ -2,8 +2,10 @@
 
 #include <optional>
 
-#include <juce_graphics/juce_graphics.h>
+#include <juce_gui_basics/juce_gui_basics.h>
 
+namespace desktop::x11
+{
 /** Makes JUCE read a top-level window's bounds from the X server again.
 
     JUCE takes a bounds request as done the moment it sends it. A window manager in the middle
@@ -13,16 +15,16 @@
     whenever a configure event reaches the window; this sends the window one, to JUCE's own
     connection only.
 
-    nativeHandle is the window's ComponentPeer::getNativeHandle(). Returns false where there is
-    no X display to ask, or no window.
+    Returns false where there is no X display to ask, or no window.
 */
-bool refreshNativeBounds (void* nativeHandle);
+bool refreshNativeBounds (const juce::ComponentPeer& peer);
 
 /** Where the X server has a top-level window's client area now, in screen coordinates; asked
     at once rather than waiting for JUCE to hear of it. Nothing where there is no display or
     no such window.
 */
-std::optional<juce::Rectangle<int>> readNativeBounds (void* nativeHandle);
+std::optional<juce::Rectangle<int>> readNativeBounds (const juce::ComponentPeer& peer);
 
 /** Whether the window manager has the window maximised (_NET_WM_STATE), in either direction. */
-bool isNativelyMaximised (void* nativeHandle);
+bool isNativelyMaximised (const juce::ComponentPeer& peer);
+} // namespace desktop::x11

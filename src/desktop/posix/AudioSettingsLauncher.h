@@ -4,7 +4,7 @@
 
 #include <juce_core/juce_core.h>
 
-/** Brings up the desktop's audio settings tool for the "macOS Audio Settings" command.
+/** The desktop's audio settings tool on Linux, for the "macOS Audio Settings" command.
 
     The tool runs detached from the panel: a launch returns once the program has been
     started (or could not be), never waiting for the tool to end.
@@ -24,16 +24,3 @@ bool launchDesktopAudioSettings (const juce::String& searchPath);
     @returns true when the program is running
 */
 bool startDetachedProgram (const juce::File& program, const juce::StringArray& arguments);
-
-/** What the command calls: by default launchDesktopAudioSettings with the PATH of the
-    environment. Returns true when the settings tool was started.
-*/
-using AudioSettingsLauncher = std::function<bool()>;
-
-/** Replaces the launcher (tests use this so that no real program starts); an empty
-    function restores the default.
-*/
-void setAudioSettingsLauncher (AudioSettingsLauncher launcher);
-
-/** Runs the current launcher. */
-bool launchAudioSettings();

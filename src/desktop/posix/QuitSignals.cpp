@@ -1,4 +1,4 @@
-#include "app/QuitSignals.h"
+#include "desktop/posix/QuitSignals.h"
 
 #include <atomic>
 #include <cerrno>

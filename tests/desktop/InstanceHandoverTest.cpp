@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
-#include "app/InstanceHandover.h"
+#include "desktop/posix/InstanceHandover.h"
 #include "support/MessageLoop.h"
 
 using tarvik::test::pumpFor;

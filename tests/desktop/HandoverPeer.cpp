@@ -7,7 +7,7 @@
 
 #include <juce_events/juce_events.h>
 
-#include "app/InstanceHandover.h"
+#include "desktop/posix/InstanceHandover.h"
 
 int main (int argc, char** argv)
 {

@@ -1,4 +1,6 @@
-#include "app/AudioSettingsLauncher.h"
+#include "desktop/posix/AudioSettingsLauncher.h"
+
+#include "desktop/AudioSettings.h"
 
 #include <cerrno>
 #include <string>
@@ -44,9 +46,9 @@ juce::File findProgram (const juce::String& name, const juce::String& searchPath
     return {};
 }
 
-AudioSettingsLauncher& currentLauncher()
+desktop::AudioSettingsLauncher& currentLauncher()
 {
-    static AudioSettingsLauncher launcher;
+    static desktop::AudioSettingsLauncher launcher;
     return launcher;
 }
 
@@ -166,12 +168,12 @@ bool launchDesktopAudioSettings (const juce::String& searchPath)
     return false;
 }
 
-void setAudioSettingsLauncher (AudioSettingsLauncher launcher)
+void desktop::setAudioSettingsLauncher (AudioSettingsLauncher launcher)
 {
     currentLauncher() = std::move (launcher);
 }
 
-bool launchAudioSettings()
+bool desktop::launchAudioSettings()
 {
     if (const auto& launcher = currentLauncher())
         return launcher();

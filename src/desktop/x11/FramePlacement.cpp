@@ -1,0 +1,214 @@
+#include "desktop/x11/FramePlacement.h"
+
+#include "desktop/x11/ServerBounds.h"
+#include "desktop/x11/XConnection.h"
+
+#include <X11/Xatom.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace desktop::x11
+{
+namespace
+{
+bool frameIsKnown (juce::ComponentPeer& peer)
+{
+    const auto frame = peer.getFrameSizeIfPresent();
+    return frame && ! frame->isEmpty();
+}
+
+/** The window's _NET_FRAME_EXTENTS as the server holds it now. */
+std::optional<juce::BorderSize<int>> frameExtents (XConnection& x, ::Window window)
+{
+    const auto items = x.property (window, "_NET_FRAME_EXTENTS", XA_CARDINAL);
+
+    if (! items || items->size() != 4)
+        return std::nullopt;
+
+    const auto& sides = *items; // left, right, top, bottom
+    return juce::BorderSize<int> ((int) sides[2], (int) sides[0], (int) sides[3], (int) sides[1]);
+}
+
+bool windowManagerAnswersFrameRequests (XConnection& x)
+{
+    const auto supported = x.property (DefaultRootWindow (x.display()), "_NET_SUPPORTED", XA_ATOM);
+    return supported && std::find (supported->begin(), supported->end(), x.atom ("_NET_REQUEST_FRAME_EXTENTS")) != supported->end();
+}
+} // namespace
+
+FramePlacement::FramePlacement (juce::ResizableWindow& w) : window (w) {}
+
+FramePlacement::~FramePlacement()
+{
+    *alive = false;
+    stopAsking();
+}
+
+void FramePlacement::place (juce::Rectangle<int> clientBounds, std::function<void()> showIt)
+{
+    stopAsking();
+    wanted = clientBounds;
+    show = std::move (showIt);
+
+    auto* peer = window.getPeer();
+
+    if (peer == nullptr || window.isShowing())
+    {
+        finishPlacing (std::nullopt, false);
+        return;
+    }
+
+    if (peer->getConstrainer() != nullptr)
+    {
+        peer->setConstrainer (nullptr);
+        watchedPosition = clientBounds.getPosition();
+        startWatch();
+    }
+
+    if (frameIsKnown (*peer) || ! askForFrame())
+        finishPlacing (std::nullopt, false);
+}
+
+bool FramePlacement::askForFrame()
+{
+    auto* x = XConnection::get();
+    auto* peer = window.getPeer();
+
+    if (x == nullptr || peer == nullptr)
+        return false;
+
+    const auto native = nativeWindowOf (*peer);
+
+    if (const auto present = frameExtents (*x, native); present && ! present->isEmpty())
+    {
+        finishPlacing (present, false);
+        return true;
+    }
+
+    if (! windowManagerAnswersFrameRequests (*x))
+        return false;
+
+    // Watch before asking, so that no answer goes by unseen.
+    frameSubscription = x->subscribe (native, PropertyChangeMask, [this, x, native] (const XEvent& event) {
+        if (event.type == PropertyNotify && event.xproperty.atom == x->atom ("_NET_FRAME_EXTENTS"))
+            if (const auto answered = frameExtents (*x, native))
+                finishPlacing (answered, true);
+    });
+
+    // A window the manager let go of may keep an empty frame from then: ask afresh.
+    XDeleteProperty (x->display(), native, x->atom ("_NET_FRAME_EXTENTS"));
+    x->sendToWindowManager (native, "_NET_REQUEST_FRAME_EXTENTS", {});
+
+    // The window manager answers at once when it is idle; a busy desktop may take longer, and
+    // the dialog waits for no more than half a second.
+    startTimer (answerTimer, 500);
+    return true;
+}
+
+void FramePlacement::stopAsking()
+{
+    stopTimer (answerTimer);
+
+    if (frameSubscription != 0)
+        if (auto* x = XConnection::get())
+            x->unsubscribe (std::exchange (frameSubscription, 0));
+}
+
+void FramePlacement::finishPlacing (std::optional<juce::BorderSize<int>> frame, bool showLater)
+{
+    stopAsking();
+
+    auto* peer = window.getPeer();
+    const bool knownFrame = frame && ! frame->isEmpty();
+
+    // JUCE reads the frame from the server right after each move it sends: a first move
+    // lets it learn the frame, and the move below then takes it into account.
+    if (peer != nullptr && knownFrame && ! frameIsKnown (*peer))
+    {
+        window.setBounds (window.getBounds() == wanted.translated (0, 1) ? wanted.translated (0, 2)
+                                                                         : wanted.translated (0, 1));
+
+        if (! frameIsKnown (*peer))
+            window.setBounds (wanted.translated (-frame->getLeft(), -frame->getTop()));
+        else
+            window.setBounds (wanted);
+    }
+    else
+    {
+        window.setBounds (wanted);
+    }
+
+    auto showIt = std::exchange (show, nullptr);
+
+    if (showIt == nullptr)
+        return;
+
+    if (! showLater)
+    {
+        showIt();
+        return;
+    }
+
+    // Not from inside the connection's event handling: showing may run a modal loop.
+    juce::MessageManager::callAsync ([weakAlive = std::weak_ptr<bool> (alive), showIt] {
+        if (const auto stillThere = weakAlive.lock(); stillThere != nullptr && *stillThere)
+            showIt();
+    });
+}
+
+void FramePlacement::startWatch()
+{
+    watch = Watch::untilFramed;
+    watchTicks = 0;
+    startTimer (watchTimer, 50);
+}
+
+void FramePlacement::watchStep()
+{
+    auto* peer = window.getPeer();
+    const bool framed = peer != nullptr && window.isShowing() && frameIsKnown (*peer);
+
+    // Once JUCE has read the framed window's bounds again (asked for below).
+    if (watch == Watch::confirming)
+    {
+        watch = Watch::idle;
+        stopTimer (watchTimer);
+
+        if (framed && window.getPosition() != watchedPosition)
+            window.setTopLeftPosition (watchedPosition);
+
+        return;
+    }
+
+    // Four seconds at most, shown or not.
+    if (! framed && ++watchTicks < 80)
+        return;
+
+    if (peer != nullptr && peer->getConstrainer() == nullptr)
+        peer->setConstrainer (window.getConstrainer());
+
+    if (framed && refreshNativeBounds (*peer))
+    {
+        watch = Watch::confirming;
+        startTimer (watchTimer, 200);
+        return;
+    }
+
+    watch = Watch::idle;
+    stopTimer (watchTimer);
+}
+
+void FramePlacement::timerCallback (int timerId)
+{
+    if (timerId == watchTimer)
+    {
+        watchStep();
+        return;
+    }
+
+    // No answer in time: placed as well as can be without the frame.
+    if (frameSubscription != 0)
+        finishPlacing (std::nullopt, true);
+}
+} // namespace desktop::x11
