@@ -1,0 +1,20 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/TarvikSimulation.h"
+
+namespace tarvik::test
+{
+/** The property writes the code under test made, those made as another program left out. */
+inline std::vector<tarvik::sim::PropertyWrite> ownWrites()
+{
+    std::vector<tarvik::sim::PropertyWrite> writes;
+
+    for (auto& w : tarvik::sim::Simulation::get().propertyWrites())
+        if (! w.external)
+            writes.push_back (w);
+
+    return writes;
+}
+} // namespace tarvik::test
