@@ -63,8 +63,6 @@ struct MainComponentInspector
 
 namespace tarvik::test
 {
-inline tarvik::sim::Simulation& sim() { return tarvik::sim::Simulation::get(); }
-
 /** A fresh simulation and a settings folder of the test's own. */
 class PanelTest : public ::testing::Test
 {

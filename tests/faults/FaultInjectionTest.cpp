@@ -18,6 +18,7 @@
 #include "device/RawUSBDevice.h"
 #include "device/RegisterDeviceCallBacksMac.h"
 #include "platform/Sleep.h"
+#include "support/Simulation.h"
 #include "support/StdoutCapture.h"
 
 namespace
@@ -25,9 +26,8 @@ namespace
 using namespace tarvik::sim;
 using tarvik::test::pumpFor;
 using tarvik::test::pumpUntil;
+using tarvik::test::sim;
 using tarvik::test::StdoutCapture;
-
-Simulation& sim() { return Simulation::get(); }
 
 constexpr IOReturn ioFailure = kIOReturnNotResponding;
 constexpr OSStatus audioFailure = kAudioHardwareUnspecifiedError;
