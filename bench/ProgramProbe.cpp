@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "support/ChildProcess.h"
+#include "support/WindowTitle.h"
 
 namespace tarvik::bench
 {
@@ -111,26 +112,6 @@ double similarity (const Frame& a, const Frame& b)
     return (double) same / (double) a.pixels.size();
 }
 
-std::string windowTitle (Display* display, Window window)
-{
-    // JUCE writes WM_NAME as UTF8_STRING, which XFetchName does not return.
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::string title;
-
-    if (XGetWindowProperty (display, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType,
-                            &type, &format, &count, &after, &data) == Success
-        && data != nullptr && format == 8)
-        title.assign (reinterpret_cast<const char*> (data), count);
-
-    if (data != nullptr)
-        XFree (data);
-
-    return title;
-}
-
 /** The viewable top-level window with this title, or 0. Found by title because JUCE maps
     the hidden dialog windows for a moment while it makes them.
 */
@@ -148,7 +129,7 @@ Window findProgramWindow (Display* display, const std::string& title)
         XWindowAttributes attributes {};
 
         if (XGetWindowAttributes (display, children[i], &attributes) && attributes.map_state == IsViewable
-            && windowTitle (display, children[i]) == title)
+            && tarvik::test::windowTitle (display, children[i]) == title)
             found = children[i];
     }
 

@@ -5,8 +5,7 @@
 
 #include <sys/stat.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+#include "support/WindowTitle.h"
 
 #include <functional>
 #include <vector>
@@ -185,29 +184,9 @@ juce::String ProgramRun::waitForErrorLine (const juce::String& prefix, int timeo
 
 namespace
 {
-juce::String windowTitle (Display* display, Window window)
-{
-    // JUCE writes WM_NAME as UTF8_STRING, which XFetchName does not return.
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    juce::String title;
-
-    if (XGetWindowProperty (display, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType,
-                            &type, &format, &count, &after, &data) == Success
-        && data != nullptr && format == 8)
-        title = juce::String::fromUTF8 (reinterpret_cast<const char*> (data), (int) count);
-
-    if (data != nullptr)
-        XFree (data);
-
-    return title;
-}
-
 Window findWindow (Display* display, Window from, const juce::String& title)
 {
-    if (windowTitle (display, from) == title)
+    if (windowTitle (display, from) == title.toStdString())
         return from;
 
     Window root = 0, parent = 0;
