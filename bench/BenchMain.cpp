@@ -16,6 +16,7 @@
 #include "ProgramProbe.h"
 #include "ResultTable.h"
 #include "Statistics.h"
+#include "support/ChildProcess.h"
 
 using namespace tarvik::bench;
 
@@ -117,7 +118,8 @@ int main (int argc, char** argv)
         }
     }
 
-    VirtualDisplay display;
+    // -noreset keeps the server (and its atoms) as they are between the programs' runs.
+    tarvik::test::VirtualDisplay display ({ "-br", "-noreset" }, 20000);
 
     if (! display.isRunning())
     {

@@ -1,12 +1,7 @@
 #include "ProgramProbe.h"
 
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <X11/Xatom.h>
@@ -20,6 +15,9 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+
+#include "support/ChildProcess.h"
+#include "support/WindowTitle.h"
 
 namespace tarvik::bench
 {
@@ -37,21 +35,7 @@ void sleepMs (int milliseconds) { std::this_thread::sleep_for (std::chrono::mill
 /** A window may go away between listing and asking about it; such errors are expected. */
 int ignoreXError (Display*, XErrorEvent*) { return 0; }
 
-/** A strings-to-argv helper that keeps the storage alive until exec. */
-struct CStrings
-{
-    explicit CStrings (std::vector<std::string> s) : strings (std::move (s))
-    {
-        for (auto& text : strings)
-            pointers.push_back (text.data());
-        pointers.push_back (nullptr);
-    }
-
-    std::vector<std::string> strings;
-    std::vector<char*> pointers;
-};
-
-/** One run of a program with a home of its own, killed and cleaned up when this goes. */
+/** One run of a program with a home of its own, ended and cleaned up when this goes. */
 class LaunchedProgram
 {
 public:
@@ -67,38 +51,28 @@ public:
         std::filesystem::create_directories (home / "runtime");
         ::chmod ((home / "runtime").c_str(), 0700);
 
-        std::vector<std::string> args { program.path };
-        args.insert (args.end(), program.arguments.begin(), program.arguments.end());
         const char* path = std::getenv ("PATH");
-        CStrings argv (args);
-        CStrings envp ({ "HOME=" + home.string(),
-                         "XDG_CONFIG_HOME=" + (home / ".config").string(),
-                         "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
-                         "DISPLAY=" + displayName,
-                         std::string ("PATH=") + (path != nullptr ? path : "/usr/bin:/bin"),
-                         "TARVIK_SIM_ATTACHED=1" });
+        tarvik::test::ChildProcess::Options options;
+        options.arguments = { program.path };
+        options.arguments.insert (options.arguments.end(), program.arguments.begin(), program.arguments.end());
+        options.inheritEnvironment = false;
+        options.environment = { { "HOME", home.string() },
+                                { "XDG_CONFIG_HOME", (home / ".config").string() },
+                                { "XDG_RUNTIME_DIR", (home / "runtime").string() },
+                                { "DISPLAY", displayName },
+                                { "PATH", path != nullptr ? path : "/usr/bin:/bin" },
+                                { "TARVIK_SIM_ATTACHED", "1" } };
 
-        started = Clock::now();
-        pid = ::fork();
-
-        if (pid == 0)
+        if (child.start (options))
         {
-            const int null = ::open ("/dev/null", O_RDWR);
-            ::dup2 (null, STDIN_FILENO);
-            ::dup2 (null, STDOUT_FILENO);
-            ::dup2 (null, STDERR_FILENO);
-            ::execve (argv.pointers[0], argv.pointers.data(), envp.pointers.data());
-            ::_exit (127);
+            pid = child.pid();
+            started = child.startTime();
         }
     }
 
     ~LaunchedProgram()
     {
-        if (pid > 0 && ! exited)
-        {
-            ::kill (pid, SIGKILL);
-            ::waitpid (pid, nullptr, 0);
-        }
+        child.stop();
 
         if (! home.empty())
         {
@@ -107,21 +81,14 @@ public:
         }
     }
 
-    bool isRunning()
-    {
-        if (pid <= 0 || exited)
-            return false;
-
-        exited = ::waitpid (pid, nullptr, WNOHANG) == pid;
-        return ! exited;
-    }
+    bool isRunning() { return child.isRunning(); }
 
     pid_t pid = -1;
     Clock::time_point started;
 
 private:
     std::filesystem::path home;
-    bool exited = false;
+    tarvik::test::ChildProcess child;
 };
 
 /** The window's pixels at one moment, 0xRRGGBB per pixel. */
@@ -145,26 +112,6 @@ double similarity (const Frame& a, const Frame& b)
     return (double) same / (double) a.pixels.size();
 }
 
-std::string windowTitle (Display* display, Window window)
-{
-    // JUCE writes WM_NAME as UTF8_STRING, which XFetchName does not return.
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::string title;
-
-    if (XGetWindowProperty (display, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType,
-                            &type, &format, &count, &after, &data) == Success
-        && data != nullptr && format == 8)
-        title.assign (reinterpret_cast<const char*> (data), count);
-
-    if (data != nullptr)
-        XFree (data);
-
-    return title;
-}
-
 /** The viewable top-level window with this title, or 0. Found by title because JUCE maps
     the hidden dialog windows for a moment while it makes them.
 */
@@ -182,7 +129,7 @@ Window findProgramWindow (Display* display, const std::string& title)
         XWindowAttributes attributes {};
 
         if (XGetWindowAttributes (display, children[i], &attributes) && attributes.map_state == IsViewable
-            && windowTitle (display, children[i]) == title)
+            && tarvik::test::windowTitle (display, children[i]) == title)
             found = children[i];
     }
 
@@ -354,65 +301,6 @@ long peakResidentKb (pid_t pid)
     return -1;
 }
 } // namespace
-
-//==============================================================================
-VirtualDisplay::VirtualDisplay()
-{
-    int fds[2];
-
-    if (::pipe (fds) != 0)
-        return;
-
-    pid = ::fork();
-
-    if (pid == 0)
-    {
-        ::close (fds[0]);
-        const int null = ::open ("/dev/null", O_RDWR);
-        ::dup2 (null, STDOUT_FILENO);
-        ::dup2 (null, STDERR_FILENO);
-        const auto fd = std::to_string (fds[1]);
-        // -noreset keeps the server (and its atoms) as they are between the programs' runs.
-        ::execlp ("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1440x900x24",
-                  "-nolisten", "tcp", "-br", "-noreset", (char*) nullptr);
-        ::_exit (127);
-    }
-
-    ::close (fds[1]);
-
-    if (pid < 0)
-    {
-        ::close (fds[0]);
-        return;
-    }
-
-    std::string number;
-    pollfd reader { fds[0], POLLIN, 0 };
-
-    while (::poll (&reader, 1, 20000) > 0)
-    {
-        char c = 0;
-
-        if (::read (fds[0], &c, 1) != 1 || c == '\n')
-            break;
-
-        number += c;
-    }
-
-    ::close (fds[0]);
-
-    if (! number.empty())
-        displayName = ":" + number;
-}
-
-VirtualDisplay::~VirtualDisplay()
-{
-    if (pid > 0)
-    {
-        ::kill (pid, SIGTERM);
-        ::waitpid (pid, nullptr, 0);
-    }
-}
 
 //==============================================================================
 ProgramProbe::ProgramProbe (const std::string& name) : displayName (name)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -9,22 +7,6 @@ typedef struct _XDisplay Display;
 
 namespace tarvik::bench
 {
-/** A private Xvfb server; it chooses a free display number itself (-displayfd). */
-class VirtualDisplay
-{
-public:
-    VirtualDisplay();
-    ~VirtualDisplay();
-
-    bool isRunning() const { return ! displayName.empty(); }
-    /** ":N", or empty when the server did not start. */
-    const std::string& name() const { return displayName; }
-
-private:
-    pid_t pid = -1;
-    std::string displayName;
-};
-
 /** A program to start: its path, its arguments and the title of the window to watch. */
 struct ProgramSpec
 {

@@ -5,6 +5,6 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 build=${TARVIK_BENCH_BUILD_DIR:-build-bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON -DTARVIK_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target tarvik_bench
 exec "$build/bench/tarvik_bench" "$@"

@@ -17,7 +17,8 @@
 # run, which gives every test a process of its own, each unit-test binary (all but e2e_tests)
 # runs once more as a whole in shuffled order, so a test that leans on state another test left
 # behind fails the run, and so does any "JUCE Assertion" in its output; the output goes to
-# <build>/whole-shuffled/. The script
+# <build>/whole-shuffled/. Each build turns the benchmark on (TARVIK_BENCH), so that CTest's
+# bench_short checks that a short benchmark run still works. The script
 # fails when any run failed; its output ends with CTest's summary of the last run.
 set -u
 cd "$(dirname "$0")/.."
@@ -88,7 +89,7 @@ for run in $runs; do
   echo "==== $run: building in $build/"
   started=$SECONDS
   if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${TARVIK_BUILD_TYPE:-Debug}" \
-         -DTARVIK_WERROR=ON -DTARVIK_SANITIZE="$(sanitizerOf "$run")" >/dev/null \
+         -DTARVIK_WERROR=ON -DTARVIK_BENCH=ON -DTARVIK_SANITIZE="$(sanitizerOf "$run")" >/dev/null \
      || ! cmake --build "$build" -j "$jobs"; then
     failed+=("$run")
     summary+=("$run: build failed")

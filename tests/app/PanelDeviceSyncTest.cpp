@@ -93,12 +93,12 @@ TEST_F (PanelDeviceSync, DraggingAFaderWritesItsChannelAndUnmutesAMutedSide)
     ASSERT_TRUE (ui.muteOut().getToggleState());
     pumpFor (300);
 
-    const auto writesBefore = panelWrites().size();
+    const auto writesBefore = ownWrites().size();
     drag (ui.sliderOut2(), -50.0f);
     const auto value = ui.sliderOut2().getValue();
     ASSERT_GT (value, -30.0) << "the drag did not move the fader";
 
-    const auto allWrites = panelWrites();
+    const auto allWrites = ownWrites();
     const std::vector<tarvik::sim::PropertyWrite> writes (allWrites.begin() + (long) writesBefore, allWrites.end());
     ASSERT_FALSE (writes.empty());
 
@@ -140,10 +140,10 @@ TEST_F (PanelDeviceSync, MuteClicksWriteBothElementsAndHoldBackARefreshThatFalls
     pumpFor (300);
 
     // A click through the message loop, as the mouse gives it.
-    auto before = panelWrites().size();
+    auto before = ownWrites().size();
     ui.muteIn().triggerClick();
-    ASSERT_TRUE (pumpUntil ([&] { return panelWrites().size() >= before + 2; }));
-    auto writes = panelWrites();
+    ASSERT_TRUE (pumpUntil ([&] { return ownWrites().size() >= before + 2; }));
+    auto writes = ownWrites();
     EXPECT_TRUE (isWriteOf (writes[before], "mute", "inpt", 1));
     EXPECT_TRUE (isWriteOf (writes[before + 1], "mute", "inpt", 2));
     EXPECT_EQ (writtenUInt (writes[before]), 0u);
@@ -163,7 +163,7 @@ TEST_F (PanelDeviceSync, MuteClicksWriteBothElementsAndHoldBackARefreshThatFalls
     ui.muteOut().setToggleState (true, juce::sendNotificationSync);
     EXPECT_TRUE (ui.writeInProgress());
     EXPECT_EQ (ui.runningTimerPeriod (MainComponent::WriteGuardTimer), 50) << "the guard lasts 50 ms";
-    writes = panelWrites();
+    writes = ownWrites();
     EXPECT_TRUE (isWriteOf (writes[writes.size() - 2], "mute", "outp", 1));
     EXPECT_TRUE (isWriteOf (writes.back(), "mute", "outp", 2));
     EXPECT_EQ (writtenUInt (writes.back()), 1u);
@@ -182,7 +182,7 @@ TEST_F (PanelDeviceSync, ABurstOfReportsGivesOneRefreshThatWritesNothingBack)
     makePanel();
     auto ui = inspect();
     pumpFor (300);
-    const auto writesBefore = panelWrites().size();
+    const auto writesBefore = ownWrites().size();
 
     // Only the first four volume reads succeed from here on: a second refresh would show 0 dB.
     tarvik::sim::Fault fault;
@@ -207,7 +207,7 @@ TEST_F (PanelDeviceSync, ABurstOfReportsGivesOneRefreshThatWritesNothingBack)
     EXPECT_EQ (ui.sliderOut2().getValue(), -13.0);
     EXPECT_TRUE (ui.muteOut().getToggleState());
     EXPECT_FALSE (ui.muteIn().getToggleState());
-    EXPECT_EQ (panelWrites().size(), writesBefore) << "a refresh wrote to the device";
+    EXPECT_EQ (ownWrites().size(), writesBefore) << "a refresh wrote to the device";
 }
 
 TEST_F (PanelDeviceSync, ArrivalRemovalAndPowerEvents)
@@ -228,17 +228,17 @@ TEST_F (PanelDeviceSync, ArrivalRemovalAndPowerEvents)
     EXPECT_TRUE (ui.muteIn().getToggleState());
 
     bool formatWritten = false;
-    for (auto& w : panelWrites())
+    for (auto& w : ownWrites())
         formatWritten |= w.address.mSelector == TarvikFourCC ("pft ");
     EXPECT_TRUE (formatWritten) << "no stream format at the device's rate";
 
     // A second arrival without a removal: the faders' values go back to the device.
-    const auto before = panelWrites().size();
+    const auto before = ownWrites().size();
     const int other = sim().attachUsbDevice ({}); // a second service with the TARVIK's identity
-    ASSERT_TRUE (pumpUntil ([&] { return panelWrites().size() > before + 4; }));
+    ASSERT_TRUE (pumpUntil ([&] { return ownWrites().size() > before + 4; }));
     pumpFor (300);
     bool in1Written = false, out2Written = false, in1Unmuted = false, in2Unmuted = false;
-    const auto secondArrival = panelWrites();
+    const auto secondArrival = ownWrites();
     for (size_t i = before; i < secondArrival.size(); ++i)
     {
         const auto& w = secondArrival[i];
@@ -253,13 +253,13 @@ TEST_F (PanelDeviceSync, ArrivalRemovalAndPowerEvents)
     pumpFor (100);
 
     // Power events change nothing.
-    const auto writesBeforePower = panelWrites().size();
+    const auto writesBeforePower = ownWrites().size();
     const auto shownBeforePower = ui.inGroup().isVisible();
     for (natural_t message : { kIOMessageCanSystemSleep, kIOMessageSystemWillSleep,
                                kIOMessageSystemWillPowerOn, kIOMessageSystemHasPoweredOn })
         sim().sendPowerMessage (message);
     pumpFor (300);
-    EXPECT_EQ (panelWrites().size(), writesBeforePower);
+    EXPECT_EQ (ownWrites().size(), writesBeforePower);
     EXPECT_EQ (ui.inGroup().isVisible(), shownBeforePower);
 
     // Removal hides the controls and forgets both sides.
@@ -281,7 +281,7 @@ TEST_F (PanelDeviceSync, ArrivalWithNoCommonRateWritesNoStreamFormat)
     sim().attachTarvik();
     ASSERT_TRUE (pumpUntil ([&] { return inspect().inGroup().isVisible(); }));
 
-    for (auto& w : panelWrites())
+    for (auto& w : ownWrites())
         EXPECT_NE (w.address.mSelector, TarvikFourCC ("pft ")) << "a stream format was written with no rate";
 }
 
@@ -298,14 +298,14 @@ TEST_F (PanelDeviceSync, OneRequestEndToEnd)
 
     // The write reached the device ...
     ASSERT_TRUE (pumpUntil ([&] { return sim().state().in[0].volumeDb == (float) dragged; }));
-    auto writes = panelWrites();
+    auto writes = ownWrites();
     EXPECT_TRUE (isWriteOf (writes.back(), "vold", "inpt", 1));
 
     // ... the device reported the change, the refresh read it back, and nothing more was written.
     waitForRefresh();
     EXPECT_EQ (ui.sliderIn1().getValue(), dragged);
     EXPECT_EQ (ui.labelIn1().getText(), juce::String (dragged) + " dB");
-    EXPECT_EQ (panelWrites().size(), writes.size());
+    EXPECT_EQ (ownWrites().size(), writes.size());
 }
 
 TEST_F (PanelDeviceSync, AnOlderRemovalHandledAfterANewerArrivalLeavesThePanelOnTheInterface)
@@ -354,7 +354,7 @@ TEST_F (PanelDeviceSync, AMuteClickStaysInEffectThroughABurstOfStaleArrivalsAndR
     ui.muteIn().setToggleState (true, juce::sendNotificationSync);
     ASSERT_TRUE (pumpUntil ([&] { return ! ui.writeInProgress(); }));
     ASSERT_TRUE (sim().state().in[0].muted && sim().state().in[1].muted);
-    const auto writesBefore = panelWrites().size();
+    const auto writesBefore = ownWrites().size();
 
     // A hub that resets enumerates the interface again and again, each gone before it is
     // handled: every arrival is out of date by the time it reaches the panel.
@@ -364,7 +364,7 @@ TEST_F (PanelDeviceSync, AMuteClickStaysInEffectThroughABurstOfStaleArrivalsAndR
 
     EXPECT_TRUE (sim().state().in[0].muted && sim().state().in[1].muted) << "a stale arrival un-muted the input";
     EXPECT_TRUE (ui.muteIn().getToggleState());
-    EXPECT_EQ (panelWrites().size(), writesBefore) << "a stale arrival wrote the faders back";
+    EXPECT_EQ (ownWrites().size(), writesBefore) << "a stale arrival wrote the faders back";
     EXPECT_TRUE (ui.inGroup().isVisible() && ui.outGroup().isVisible());
     EXPECT_EQ (gInAudioObjectID.load(), sim().tarvikAudioObject (Side::input));
 }

@@ -15,6 +15,7 @@
 #include "device/DeviceProperties.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
+#include "support/Simulation.h"
 #include "support/SimulationSettle.h"
 
 /** The panel's private controls, for tests only. */
@@ -62,8 +63,6 @@ struct MainComponentInspector
 
 namespace tarvik::test
 {
-inline tarvik::sim::Simulation& sim() { return tarvik::sim::Simulation::get(); }
-
 /** A fresh simulation and a settings folder of the test's own. */
 class PanelTest : public ::testing::Test
 {
@@ -149,18 +148,6 @@ protected:
     }
 
     MainComponentInspector inspect() const { return MainComponentInspector (*panel); }
-
-    /** Property writes the panel made (not those made as another program). */
-    static std::vector<tarvik::sim::PropertyWrite> panelWrites()
-    {
-        std::vector<tarvik::sim::PropertyWrite> writes;
-
-        for (auto& w : sim().propertyWrites())
-            if (! w.external)
-                writes.push_back (w);
-
-        return writes;
-    }
 
     juce::File folder;
     std::unique_ptr<MainComponent> panel;

@@ -3,14 +3,9 @@
 // Before Xlib, whose macros clash with its names.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+#include "support/WindowTitle.h"
 
 #include <functional>
 #include <vector>
@@ -117,46 +112,24 @@ ProgramRun::ProgramRun (const ProgramHome& home, const RawArguments& arguments)
     outFile = home.root.getNonexistentChildFile ("stdout", ".txt", false);
     errFile = home.root.getNonexistentChildFile ("stderr", ".txt", false);
 
-    // Everything the child needs is made before fork: after it only exec-safe calls run.
-    std::vector<std::string> argStrings { TARVIK_PANEL_PROGRAM };
-    argStrings.insert (argStrings.end(), arguments.bytes.begin(), arguments.bytes.end());
+    ChildProcess::Options options;
+    options.arguments = { TARVIK_PANEL_PROGRAM };
+    options.arguments.insert (options.arguments.end(), arguments.bytes.begin(), arguments.bytes.end());
+    options.inheritEnvironment = false;
 
-    std::vector<std::string> envStrings;
     const auto env = home.environment();
     for (auto& key : env.getAllKeys())
-        envStrings.push_back ((key + "=" + env[key]).toStdString());
+        options.environment[key.toStdString()] = env[key].toStdString();
 
-    std::vector<char*> argv, envp;
-    for (auto& s : argStrings)
-        argv.push_back (s.data());
-    argv.push_back (nullptr);
-    for (auto& s : envStrings)
-        envp.push_back (s.data());
-    envp.push_back (nullptr);
-
-    const auto outPath = outFile.getFullPathName().toStdString();
-    const auto errPath = errFile.getFullPathName().toStdString();
-
-    pid = ::fork();
-
-    if (pid == 0)
-    {
-        const int out = ::open (outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open (errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2 (out, STDOUT_FILENO);
-        ::dup2 (err, STDERR_FILENO);
-        ::execve (argv[0], argv.data(), envp.data());
-        ::_exit (127);
-    }
+    options.standardOutput = outFile.getFullPathName().toStdString();
+    options.standardError = errFile.getFullPathName().toStdString();
+    child.start (options);
 }
 
 ProgramRun::~ProgramRun()
 {
-    if (isRunning())
-    {
-        ::kill (pid, SIGKILL);
-        ::waitpid (pid, nullptr, 0);
-    }
+    child.stop();
+    isRunning();
 
     // UBSan beside ASan can only print its report, not file it: it must still fail the test.
     const auto errors = standardError();
@@ -167,38 +140,27 @@ ProgramRun::~ProgramRun()
 
 bool ProgramRun::isRunning()
 {
-    if (pid <= 0 || exitCode >= 0)
-        return false;
+    if (child.isRunning())
+        return true;
 
-    int status = 0;
+    if (child.exitCode() >= 0)
+        exitCode = child.exitCode();
+    else if (child.terminatingSignal() > 0)
+        exitCode = 128 + child.terminatingSignal();
 
-    if (::waitpid (pid, &status, WNOHANG) == pid)
-    {
-        exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
-        return false;
-    }
-
-    return true;
+    return false;
 }
 
 bool ProgramRun::sendSignal (int signalNumber)
 {
-    return isRunning() && ::kill (pid, signalNumber) == 0;
+    return child.sendSignal (signalNumber);
 }
 
 bool ProgramRun::waitForExit (int timeoutMilliseconds)
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMilliseconds;
-
-    while (isRunning())
-    {
-        if (juce::Time::getMillisecondCounter() > deadline)
-            return false;
-
-        juce::Thread::sleep (10);
-    }
-
-    return true;
+    const bool ended = child.waitForExit (timeoutMilliseconds);
+    isRunning();
+    return ended;
 }
 
 juce::String ProgramRun::waitForErrorLine (const juce::String& prefix, int timeoutMilliseconds) const
@@ -222,29 +184,9 @@ juce::String ProgramRun::waitForErrorLine (const juce::String& prefix, int timeo
 
 namespace
 {
-juce::String windowTitle (Display* display, Window window)
-{
-    // JUCE writes WM_NAME as UTF8_STRING, which XFetchName does not return.
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    juce::String title;
-
-    if (XGetWindowProperty (display, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType,
-                            &type, &format, &count, &after, &data) == Success
-        && data != nullptr && format == 8)
-        title = juce::String::fromUTF8 (reinterpret_cast<const char*> (data), (int) count);
-
-    if (data != nullptr)
-        XFree (data);
-
-    return title;
-}
-
 Window findWindow (Display* display, Window from, const juce::String& title)
 {
-    if (windowTitle (display, from) == title)
+    if (windowTitle (display, from) == title.toStdString())
         return from;
 
     Window root = 0, parent = 0;

@@ -7,6 +7,8 @@
 
 #include <juce_data_structures/juce_data_structures.h>
 
+#include "support/ChildProcess.h"
+
 namespace tarvik::test
 {
 /** A private home for runs of the real program: its own HOME, XDG_CONFIG_HOME and
@@ -62,12 +64,13 @@ public:
     juce::String waitForErrorLine (const juce::String& prefix, int timeoutMilliseconds) const;
 
     /** The program's process id, for signals and a look at its open files. */
-    pid_t processId() const noexcept { return pid; }
+    pid_t processId() const noexcept { return child.pid(); }
 
+    /** As a shell gives it: the exit status, or 128 + the signal that ended the program. */
     int exitCode = -1;
 
 private:
-    pid_t pid = -1;
+    ChildProcess child;
     juce::File outFile, errFile;
 };
 

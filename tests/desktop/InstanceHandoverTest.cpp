@@ -1,7 +1,6 @@
 // The single-instance hand-over: lock, private folder, socket, commands taken once and
 // delivered on the message thread.
 #include <csignal>
-#include <fcntl.h>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -16,6 +15,7 @@
 #include <juce_events/juce_events.h>
 
 #include "desktop/posix/InstanceHandover.h"
+#include "support/ChildProcess.h"
 #include "support/MessageLoop.h"
 
 using tarvik::test::pumpFor;
@@ -155,28 +155,16 @@ struct ServingPeer
     explicit ServingPeer (const juce::File& folder)
     {
         pipePath = folder.getSiblingFile ("peer-output-" + juce::String::toHexString (juce::Random().nextInt64()));
-        const auto outPath = pipePath.getFullPathName().toStdString();
-        const auto folderPath = folder.getFullPathName().toStdString();
-        pid = ::fork();
-
-        if (pid == 0)
-        {
-            const auto out = ::open (outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2 (out, STDOUT_FILENO);
-            ::execl (TARVIK_HANDOVER_PEER, TARVIK_HANDOVER_PEER, "serve", folderPath.c_str(), (char*) nullptr);
-            ::_exit (127);
-        }
+        tarvik::test::ChildProcess::Options options;
+        options.arguments = { TARVIK_HANDOVER_PEER, "serve", folder.getFullPathName().toStdString() };
+        options.standardOutput = pipePath.getFullPathName().toStdString();
+        options.standardError = {};
+        process.start (options);
     }
 
     ~ServingPeer()
     {
-        if (pid > 0)
-        {
-            ::kill (pid, SIGCONT);
-            ::kill (pid, SIGKILL);
-            ::waitpid (pid, nullptr, 0);
-        }
-
+        process.stop();
         pipePath.deleteFile();
     }
 
@@ -196,7 +184,7 @@ struct ServingPeer
         return r;
     }
 
-    pid_t pid = -1;
+    tarvik::test::ChildProcess process;
     juce::File pipePath;
 };
 } // namespace
@@ -410,13 +398,13 @@ TEST (InstanceHandover, AStoppedInstanceMakesALaterLaunchFailAndIsNotActedOnAfte
     ServingPeer running (temp.folder());
     ASSERT_TRUE (running.waitUntilReady());
 
-    ASSERT_EQ (::kill (running.pid, SIGSTOP), 0);
+    ASSERT_EQ (::kill (running.process.pid(), SIGSTOP), 0);
     Peer later;
     ASSERT_TRUE (later.start ({ "send", temp.folder().getFullPathName(), "while stopped", "500" }));
     ASSERT_TRUE (later.process.waitForProcessToFinish (10000));
     EXPECT_EQ (later.process.getExitCode(), 1u) << "a stopped instance cannot have taken the command";
 
-    ASSERT_EQ (::kill (running.pid, SIGCONT), 0);
+    ASSERT_EQ (::kill (running.process.pid(), SIGCONT), 0);
     Peer afterwards;
     ASSERT_TRUE (afterwards.start ({ "send", temp.folder().getFullPathName(), "after it went on" }));
     ASSERT_TRUE (afterwards.process.waitForProcessToFinish (10000));

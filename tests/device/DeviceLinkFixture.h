@@ -4,6 +4,7 @@
 #include "device/RegisterDeviceCallBacksMac.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
+#include "support/Simulation.h"
 #include "support/SimulationSettle.h"
 
 #include <gtest/gtest.h>
@@ -64,16 +65,6 @@ protected:
     static bool waitForEvents (size_t count)
     {
         return pumpUntil ([count] { return events().size() >= count; });
-    }
-
-    /** Our own property writes, the changes made as another program left out. */
-    static std::vector<sim::PropertyWrite> ownWrites()
-    {
-        std::vector<sim::PropertyWrite> writes;
-        for (auto& w : simulation().propertyWrites())
-            if (! w.external)
-                writes.push_back (w);
-        return writes;
     }
 
     void SetUp() override

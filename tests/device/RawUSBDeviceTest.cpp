@@ -1,12 +1,8 @@
 // The raw USB channel against the simulated TARVIK: what it prints, what reaches the
 // device's control pipe, and which device interfaces it leaves open.
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
@@ -14,10 +10,12 @@
 #include "device/RawUSBDevice.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
+#include "support/StdoutCapture.h"
 
 using namespace tarvik::sim;
 using tarvik::test::pumpFor;
 using tarvik::test::pumpUntil;
+using tarvik::test::StdoutCapture;
 using Lines = std::vector<std::string>;
 
 namespace
@@ -28,7 +26,6 @@ const std::string removedLine = "Raw Device Removed called....";
 const std::string addedLine = "Raw Device Added called....";
 const std::string configureLine = "Unable to configure device: ffffffff";
 
-/** Sends everything written to stdout into a temporary file for as long as it lives. */
 /** The interface let go last was closed before it was released, not dropped while open. */
 bool lastReleaseFollowedAClose (const Simulation& simulation)
 {
@@ -40,59 +37,6 @@ bool lastReleaseFollowedAClose (const Simulation& simulation)
                                    [] (const UsbDeviceEvent& before) { return before.kind == UsbDeviceEvent::Kind::closed; });
     return false;
 }
-
-class StdoutCapture final
-{
-public:
-    StdoutCapture()
-    {
-        std::fflush (stdout);
-        char pattern[] = "/tmp/rawusb-stdout-XXXXXX";
-        const int fd = mkstemp (pattern);
-        path = pattern;
-        savedStdout = dup (STDOUT_FILENO);
-        dup2 (fd, STDOUT_FILENO);
-        close (fd);
-    }
-
-    ~StdoutCapture()
-    {
-        std::fflush (stdout);
-        dup2 (savedStdout, STDOUT_FILENO);
-        close (savedStdout);
-
-        // Keep the lines (and any failure message written meanwhile) visible when a test fails.
-        if (::testing::Test::HasFailure())
-            for (const auto& line : allLines())
-                std::printf ("  stdout| %s\n", line.c_str());
-
-        std::remove (path.c_str());
-    }
-
-    /** The lines written since the previous call. */
-    Lines takeNew()
-    {
-        const auto all = allLines();
-        Lines fresh (all.begin() + static_cast<std::ptrdiff_t> (std::min (taken, all.size())), all.end());
-        taken = all.size();
-        return fresh;
-    }
-
-private:
-    Lines allLines() const
-    {
-        std::fflush (stdout);
-        std::ifstream in (path);
-        Lines lines;
-        for (std::string line; std::getline (in, line);)
-            lines.push_back (line);
-        return lines;
-    }
-
-    std::string path;
-    int savedStdout = -1;
-    size_t taken = 0;
-};
 
 /** The two lines of a matching device's arrival, with the simulation's ids. */
 Lines deviceLines (UInt16 release = kTarvikReleaseNumber)

@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,21 +13,21 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app/MenuTestSupport.h"
 #include "device/DeviceProperties.h"
 #include "device/RawUSBDevice.h"
 #include "device/RegisterDeviceCallBacksMac.h"
 #include "platform/Sleep.h"
+#include "support/Simulation.h"
+#include "support/StdoutCapture.h"
 
 namespace
 {
 using namespace tarvik::sim;
 using tarvik::test::pumpFor;
 using tarvik::test::pumpUntil;
-
-Simulation& sim() { return Simulation::get(); }
+using tarvik::test::sim;
+using tarvik::test::StdoutCapture;
 
 constexpr IOReturn ioFailure = kIOReturnNotResponding;
 constexpr OSStatus audioFailure = kAudioHardwareUnspecifiedError;
@@ -469,52 +468,6 @@ struct Row
 };
 
 //==============================================================================
-/** Sends everything written to stdout into a file while it lives. */
-class StdoutCapture final
-{
-public:
-    StdoutCapture()
-    {
-        std::fflush (stdout);
-        char pattern[] = "/tmp/tarvik-faults-XXXXXX";
-        const int fd = mkstemp (pattern);
-        path = pattern;
-        saved = dup (STDOUT_FILENO);
-        dup2 (fd, STDOUT_FILENO);
-        close (fd);
-    }
-
-    ~StdoutCapture()
-    {
-        restore();
-        std::remove (path.c_str());
-    }
-
-    std::vector<std::string> finish()
-    {
-        restore();
-        std::vector<std::string> lines;
-        std::ifstream in (path);
-        for (std::string line; std::getline (in, line);)
-            lines.push_back (line);
-        return lines;
-    }
-
-private:
-    void restore()
-    {
-        if (saved < 0)
-            return;
-        std::fflush (stdout);
-        dup2 (saved, STDOUT_FILENO);
-        close (saved);
-        saved = -1;
-    }
-
-    std::string path;
-    int saved = -1;
-};
-
 std::mutex eventLock;
 std::vector<VYR_CallbackEvent> events;
 std::atomic<int> bindWaits { 0 };

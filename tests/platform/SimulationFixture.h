@@ -5,6 +5,9 @@
 #include "platform/MacPlatform.h"
 #include "platform/TarvikSimulation.h"
 #include "support/MessageLoop.h"
+#include "support/Simulation.h"
+
+using tarvik::test::sim;
 
 /** Every test starts from an empty simulation and leaves one behind. */
 class SimulationTest : public ::testing::Test
@@ -12,8 +15,6 @@ class SimulationTest : public ::testing::Test
 protected:
     void SetUp() override { sim().reset(); }
     void TearDown() override { sim().reset(); }
-
-    static tarvik::sim::Simulation& sim() { return tarvik::sim::Simulation::get(); }
 };
 
 /** An iterator over every USB service present now, in attach order. */

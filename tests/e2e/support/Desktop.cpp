@@ -4,11 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 
 namespace tarvik::e2e
@@ -70,10 +66,8 @@ Desktop::Desktop() = default;
 
 Desktop::~Desktop()
 {
-    if (windowManager != nullptr)
-        windowManager->kill();
-    if (xvfb != nullptr)
-        xvfb->kill();
+    windowManager.reset();
+    xvfb.reset();
 }
 
 bool Desktop::start()
@@ -85,10 +79,6 @@ bool Desktop::start()
         if (startOnce())
             return true;
 
-        if (windowManager != nullptr)
-            windowManager->kill();
-        if (xvfb != nullptr)
-            xvfb->kill();
         windowManager.reset();
         xvfb.reset();
         displayName.clear();
@@ -99,40 +89,19 @@ bool Desktop::start()
 
 bool Desktop::startOnce()
 {
-    // Xvfb writes the display number it picked to the descriptor we give it,
-    // so parallel desktops never fight over a number.
-    if (pipe (displayPipe) != 0)
+    xvfb = std::make_unique<test::VirtualDisplay>();
+
+    if (! xvfb->isRunning())
         return false;
 
-    xvfb = std::make_unique<Process>();
-    const bool started = xvfb->start ({ "Xvfb", "-displayfd", "3", "-screen", "0", "1440x900x24", "-nolisten", "tcp" },
-                                      {}, "/dev/null", "/dev/null", displayPipe[1]);
-    close (displayPipe[1]);
+    displayName = xvfb->name();
 
-    if (! started)
-    {
-        close (displayPipe[0]);
-        return false;
-    }
-
-    std::string number;
-    pollfd pfd { displayPipe[0], POLLIN, 0 };
-    while (poll (&pfd, 1, 10000) > 0)
-    {
-        char c = 0;
-        if (read (displayPipe[0], &c, 1) != 1 || c == '\n')
-            break;
-        number += c;
-    }
-    close (displayPipe[0]);
-
-    if (number.empty())
-        return false;
-
-    displayName = ":" + number;
-
-    windowManager = std::make_unique<Process>();
-    if (! windowManager->start ({ "openbox", "--sm-disable" }, environment()))
+    ChildProcess::Options options;
+    options.arguments = { "openbox", "--sm-disable" };
+    options.environment = environment();
+    options.terminateGraceMilliseconds = 2000;
+    windowManager = std::make_unique<ChildProcess>();
+    if (! windowManager->start (options))
         return false;
 
     // The window manager is up once it has claimed the root window.
@@ -155,7 +124,7 @@ std::map<std::string, std::string> Desktop::environment() const
 
 std::string Desktop::runTool (const std::vector<std::string>& argv) const
 {
-    return runAndCapture (argv, environment());
+    return test::runAndCapture (argv, environment());
 }
 
 std::optional<unsigned long> Desktop::findWindow (const std::string& title) const

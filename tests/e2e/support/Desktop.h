@@ -8,10 +8,13 @@
 
 #include <juce_graphics/juce_graphics.h>
 
-#include "Process.h"
+#include "support/ChildProcess.h"
 
 namespace tarvik::e2e
 {
+using test::ChildProcess;
+using test::readFile;
+
 /** A private X display with a window manager, as a user's desktop would have. */
 class Desktop final
 {
@@ -67,7 +70,8 @@ private:
     bool startOnce();
 
     std::string displayName;
-    std::unique_ptr<Process> xvfb, windowManager;
-    int displayPipe[2] { -1, -1 };
+    // Declared first, ended last: the window manager goes before its display.
+    std::unique_ptr<test::VirtualDisplay> xvfb;
+    std::unique_ptr<ChildProcess> windowManager;
 };
 } // namespace tarvik::e2e

@@ -38,7 +38,7 @@ PanelSession::~PanelSession()
     client.reset();
     // Leave the program and the desktop in the order a session ends.
     for (auto& p : instances)
-        p->kill();
+        p->stop();
     std::error_code ignored;
     fs::remove_all (home, ignored);
 }
@@ -48,21 +48,26 @@ bool PanelSession::startDesktop()
     return screen.start();
 }
 
-Process& PanelSession::launch (const std::vector<std::string>& arguments, bool attached)
+ChildProcess& PanelSession::launch (const std::vector<std::string>& arguments, bool attached)
 {
-    auto env = screen.environment();
+    ChildProcess::Options options;
+    auto& env = options.environment = screen.environment();
     env["HOME"] = home;
     env["XDG_CONFIG_HOME"] = home + "/.config";
     env["XDG_RUNTIME_DIR"] = home + "/run";
     env["TARVIK_SIM_SOCKET"] = home + "/sim-" + std::to_string (instances.size()) + ".sock";
     env["TARVIK_SIM_ATTACHED"] = attached ? "1" : "0";
 
-    std::vector<std::string> argv { TARVIK_PANEL_BINARY };
-    argv.insert (argv.end(), arguments.begin(), arguments.end());
+    options.arguments = { TARVIK_PANEL_BINARY };
+    options.arguments.insert (options.arguments.end(), arguments.begin(), arguments.end());
 
     const auto index = std::to_string (instances.size());
-    auto process = std::make_unique<Process>();
-    process->start (argv, env, artifacts + "/stdout-" + index + ".txt", artifacts + "/stderr-" + index + ".txt");
+    options.standardOutput = artifacts + "/stdout-" + index + ".txt";
+    options.standardError = artifacts + "/stderr-" + index + ".txt";
+    // The panel is asked to end first, as a session logging out would ask it.
+    options.terminateGraceMilliseconds = 2000;
+    auto process = std::make_unique<ChildProcess>();
+    process->start (options);
     instances.push_back (std::move (process));
     return *instances.back();
 }

@@ -22,7 +22,7 @@ public:
     bool startDesktop();
 
     /** Starts an instance of the program; returns it (running or already ended). */
-    Process& launch (const std::vector<std::string>& arguments = {}, bool attached = true);
+    ChildProcess& launch (const std::vector<std::string>& arguments = {}, bool attached = true);
 
     /** Waits for the main window; returns its id. */
     std::optional<unsigned long> waitForMainWindow (int timeoutMilliseconds = 15000);
@@ -33,7 +33,7 @@ public:
     /** The simulation of one instance: later launches that hand over and end have none left. */
     SimClient& simOf (size_t instance);
 
-    Process& instance (size_t index) { return *instances.at (index); }
+    ChildProcess& instance (size_t index) { return *instances.at (index); }
     size_t instanceCount() const noexcept { return instances.size(); }
 
     /** Processes of the program that run with this session's home folder. */
@@ -57,7 +57,7 @@ public:
 private:
     Desktop screen;
     std::string home, artifacts;
-    std::vector<std::unique_ptr<Process>> instances;
+    std::vector<std::unique_ptr<ChildProcess>> instances;
     std::unique_ptr<SimClient> client;
     size_t clientInstance = 0;
     std::optional<unsigned long> mainWindow;
