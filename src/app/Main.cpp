@@ -19,8 +19,8 @@
 
 #if ! JUCE_MAC
  #include "app/InstanceHandover.h"
- #include "platform/SimControlSocket.h"
- #include "platform/TarvikSimulation.h"
+ #include "simulation/SimControlSocket.h"
+ #include "simulation/TarvikSimulation.h"
 #endif
 
 namespace

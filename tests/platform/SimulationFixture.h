@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/MacPlatform.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 
 /** Every test starts from an empty simulation and leaves one behind. */
