@@ -14,7 +14,7 @@
 #include "app/MainComponent.h"
 #include "app/PanelArt.h"
 #include "controls/SliderStereoGroup2.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 #include "resources/VYRBIN.h"
 
 namespace juce

@@ -160,8 +160,8 @@ OSStatus writeDevice (World& w, const std::shared_ptr<AudioDevice>& d, const Aud
 
         const float db = sel == kAudioDevicePropertyVolumeDecibels
                            ? value
-                           : sim::kMinDecibels + value * (sim::kMaxDecibels - sim::kMinDecibels);
-        const float clamped = std::min (sim::kMaxDecibels, std::max (sim::kMinDecibels, db));
+                           : kMinVolumeDecibels + value * (kMaxVolumeDecibels - kMinVolumeDecibels);
+        const float clamped = std::min (kMaxVolumeDecibels, std::max (kMinVolumeDecibels, db));
         auto& stored = d->direction[dir].volumeDb[channel];
         if (stored != clamped)
         {
@@ -314,7 +314,7 @@ OSStatus readProperty (World& w, AudioObjectID object, const AudioObjectProperty
     else if (sel == kAudioDevicePropertyVolumeDecibels)
         put ((Float32) d->direction[dir].volumeDb[channel]);
     else if (sel == kAudioDevicePropertyVolumeScalar)
-        put ((Float32) ((d->direction[dir].volumeDb[channel] - sim::kMinDecibels) / (sim::kMaxDecibels - sim::kMinDecibels)));
+        put ((Float32) ((d->direction[dir].volumeDb[channel] - kMinVolumeDecibels) / (kMaxVolumeDecibels - kMinVolumeDecibels)));
     else if (sel == kAudioDevicePropertyMute)
         put (d->direction[dir].mute[channel]);
     else if (sel == kAudioDevicePropertyNominalSampleRate)
@@ -332,7 +332,7 @@ OSStatus readProperty (World& w, AudioObjectID object, const AudioObjectProperty
 OSStatus writeProperty (World& w, AudioObjectID object, const AudioObjectPropertyAddress& address,
                         UInt32 size, const void* data, bool external, OSStatus injected)
 {
-    sim::PropertyWrite entry;
+    PropertyWrite entry;
     entry.object = object;
     entry.address = address;
     entry.external = external;

@@ -151,14 +151,20 @@ std::shared_ptr<AudioDevice> World::audioDevice (AudioObjectID id) const
 }
 
 bool World::isListed (const AudioDevice& device) const { return deviceListReads >= device.visibleFromRead; }
+} // namespace tarvik::platform::detail
 
-bool matches (const AudioObjectPropertyAddress& pattern, const AudioObjectPropertyAddress& address)
+namespace tarvik::platform::emulated
+{
+bool addressMatches (const AudioObjectPropertyAddress& pattern, const AudioObjectPropertyAddress& address)
 {
     return (pattern.mSelector == kAudioObjectPropertySelectorWildcard || pattern.mSelector == address.mSelector)
         && (pattern.mScope == kAudioObjectPropertyScopeWildcard || pattern.mScope == address.mScope)
         && (pattern.mElement == kAudioObjectPropertyElementWildcard || pattern.mElement == address.mElement);
 }
+} // namespace tarvik::platform::emulated
 
+namespace tarvik::platform::detail
+{
 void World::notifyListeners (AudioObjectID object, const std::vector<AudioObjectPropertyAddress>& changed)
 {
     const std::vector<Listener>* listeners = &systemListeners;
@@ -175,7 +181,7 @@ void World::notifyListeners (AudioObjectID object, const std::vector<AudioObject
     {
         std::vector<AudioObjectPropertyAddress> addresses;
         for (auto& a : changed)
-            if (matches (listener.address, a))
+            if (emulated::addressMatches (listener.address, a))
                 addresses.push_back (a);
 
         if (addresses.empty())
@@ -202,10 +208,6 @@ void World::clear()
     systemListeners.clear();
     deviceListReads = 0;
     rateChangeDelayMs = 0;
-    tarvikAttached = false;
-    tarvikUsbId = 0;
-    tarvikAudio[0] = tarvikAudio[1] = 0;
-    hardware = {};
     propertyWrites.clear();
     transfers.clear();
     usbDeviceEvents.clear();
@@ -231,65 +233,26 @@ void postToPort (TarvikIONotificationPort* port, std::function<void()> work)
     });
 }
 
-// ---- Injected failures ------------------------------------------------------------------------
+// ---- The backend ------------------------------------------------------------------------------
 namespace
 {
-struct ActiveFault
-{
-    sim::Fault fault;
-    int seen = 0;
-    int failed = 0;
-};
-
-std::mutex faultLock;
-std::vector<ActiveFault> faults;
-
-bool isPropertyCall (sim::Call call)
-{
-    return call == sim::Call::AudioObjectGetPropertyDataSize || call == sim::Call::AudioObjectGetPropertyData
-        || call == sim::Call::AudioObjectSetPropertyData || call == sim::Call::AudioObjectAddPropertyListener;
-}
+std::atomic<Backend*> installedBackend { nullptr };
 } // namespace
 
-OSStatus injectedFailure (sim::Call call, AudioObjectID object, const AudioObjectPropertyAddress* address)
+OSStatus injectedFailure (Call call, AudioObjectID object, const AudioObjectPropertyAddress* address)
 {
-    const std::lock_guard<std::mutex> guard (faultLock);
-
-    for (auto& f : faults)
-    {
-        const bool callMatches = f.fault.call == call
-                              || (f.fault.call == sim::Call::AnyPropertyAccess && isPropertyCall (call)
-                                  && call != sim::Call::AudioObjectAddPropertyListener);
-        if (! callMatches)
-            continue;
-
-        if (address != nullptr && ! matches (f.fault.address, *address))
-            continue;
-
-        if (address != nullptr && f.fault.object != kAudioObjectUnknown && f.fault.object != object)
-            continue;
-
-        if (++f.seen <= f.fault.skip)
-            continue;
-
-        if (f.fault.times >= 0 && f.failed >= f.fault.times)
-            continue;
-
-        ++f.failed;
-        return f.fault.status;
-    }
-    return 0;
+    auto* backend = installedBackend.load();
+    return backend != nullptr ? backend->failureFor (call, object, address) : 0;
 }
 
-void clearInjectedFailures()
+IOReturn firmwareAnswer (int firmware, const IOUSBDevRequest& request)
 {
-    const std::lock_guard<std::mutex> guard (faultLock);
-    faults.clear();
-}
-
-void addInjectedFailure (const sim::Fault& fault)
-{
-    const std::lock_guard<std::mutex> guard (faultLock);
-    faults.push_back ({ fault, 0, 0 });
+    auto* backend = installedBackend.load();
+    return backend != nullptr ? backend->deviceRequest (firmware, request) : kIOReturnSuccess;
 }
 } // namespace tarvik::platform::detail
+
+namespace tarvik::platform
+{
+void setBackend (Backend* backend) { detail::installedBackend.store (backend); }
+} // namespace tarvik::platform

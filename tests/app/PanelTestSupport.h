@@ -13,7 +13,7 @@
 #include "controls/PopupMenuLookAndFeel.h"
 #include "controls/SliderStereoGroup2.h"
 #include "device/DeviceProperties.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 #include "support/Simulation.h"
 #include "support/SimulationSettle.h"

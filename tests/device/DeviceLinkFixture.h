@@ -2,7 +2,7 @@
 
 #include "device/DeviceProperties.h"
 #include "device/RegisterDeviceCallBacksMac.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 #include "support/Simulation.h"
 #include "support/SimulationSettle.h"

@@ -8,7 +8,7 @@
 #include <juce_core/juce_core.h>
 
 #include "device/RawUSBDevice.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 #include "support/StdoutCapture.h"
 

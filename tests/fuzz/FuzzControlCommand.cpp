@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/SimControlCommands.h"
+#include "simulation/SimControlCommands.h"
 
 using namespace tarvik::sim;
 

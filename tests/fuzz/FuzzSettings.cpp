@@ -13,7 +13,7 @@
 #include "app/MainComponent.h"
 #include "app/WindowState.h"
 #include "controls/VYRBorderBoundsConstrainer.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 
 /** The panel's private state, for this harness only; the program never defines it. */
 struct MainComponentInspector

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/MacPlatform.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 #include "support/MessageLoop.h"
 #include "support/Simulation.h"
 

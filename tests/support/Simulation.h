@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 
 namespace tarvik::test
 {

@@ -6,8 +6,8 @@
 #include "desktop/posix/InstanceHandover.h"
 #include "desktop/posix/QuitSignals.h"
 #include "desktop/x11/DisplayCheck.h"
-#include "platform/SimControlSocket.h"
-#include "platform/TarvikSimulation.h"
+#include "simulation/SimControlSocket.h"
+#include "simulation/TarvikSimulation.h"
 
 #include <iostream>
 #include <thread>

@@ -1,7 +1,7 @@
 #pragma once
 
-// The state behind the stand-in: the registry, notifications, audio objects and the
-// simulated hardware. One lock guards all of it; no callback is ever called under it.
+// The state behind the stand-in: the registry, notifications and audio objects. One lock
+// guards all of it; no callback is ever called under it.
 
 #include <deque>
 #include <functional>
@@ -11,8 +11,9 @@
 #include <set>
 #include <vector>
 
+#include "platform/Backend.h"
+#include "platform/EmulatedSystem.h"
 #include "platform/IOUSB.h"
-#include "platform/TarvikSimulation.h"
 #include "platform/detail/CFObjects.h"
 
 struct TarvikIONotificationPort
@@ -38,9 +39,8 @@ struct UsbService final : KernelObject
     ~UsbService() override;
 
     int simId = 0;
-    bool isTarvik = false;
     bool attached = true;
-    sim::UsbDeviceSpec description;
+    UsbDeviceDescription description;
     CFMutableDictionaryRef properties = nullptr;
     const void* openedBy = nullptr;
 };
@@ -100,17 +100,9 @@ struct AudioDevice
     UInt32 playThru = 0;
     double rate = 48000.0;
     bool format32k = false;
-    bool isTarvik = false;
     int visibleFromRead = 0; ///< listed once this many device-list reads have happened
     std::vector<Listener> listeners;
     UInt64 pendingChange = 0;
-};
-
-struct TarvikHardware
-{
-    int loopback = -1;
-    int sequenceStep = 0; ///< 0: expects 0x55, 1: expects 0xAA, 2: expects the state byte
-    int transfersReceived = 0;
 };
 
 struct World
@@ -139,13 +131,7 @@ struct World
     int rateChangeDelayMs = 0;
     UInt64 nextChangeToken = 1;
 
-    // The interface
-    bool tarvikAttached = false;
-    int tarvikUsbId = 0;
-    AudioObjectID tarvikAudio[2] { 0, 0 };
-    TarvikHardware hardware;
-
-    // The logs keep the most recent entries only: the program runs the simulation for as
+    // The logs keep the most recent entries only: the program runs the stand-in for as
     // long as the user keeps it open, and every fader move is a property write.
     static constexpr size_t logCapacity = 20000;
 
@@ -158,9 +144,9 @@ struct World
         log.push_back (std::move (entry));
     }
 
-    std::vector<sim::PropertyWrite> propertyWrites;
-    std::vector<sim::UsbTransfer> transfers;
-    std::vector<sim::UsbDeviceEvent> usbDeviceEvents;
+    std::vector<PropertyWrite> propertyWrites;
+    std::vector<UsbTransferRecord> transfers;
+    std::vector<UsbDeviceEventRecord> usbDeviceEvents;
 
     // Helpers, all called with the lock held.
     io_object_t handOut (const std::shared_ptr<KernelObject>& object);
@@ -183,13 +169,13 @@ void postToPort (TarvikIONotificationPort* port, std::function<void()> work);
 UInt64 generation();
 void advanceGeneration();
 
-/** Status of an injected failure for this call, or 0. */
-OSStatus injectedFailure (sim::Call call, AudioObjectID object = 0, const AudioObjectPropertyAddress* address = nullptr);
-void clearInjectedFailures();
-void addInjectedFailure (const sim::Fault& fault);
+/** The status the backend fails this call with, or 0 (also without a backend). */
+OSStatus injectedFailure (Call call, AudioObjectID object = 0, const AudioObjectPropertyAddress* address = nullptr);
+
+/** What a device's firmware answers a request, through the backend; lock held. */
+IOReturn firmwareAnswer (int firmware, const IOUSBDevRequest& request);
 
 /** Whether a USB service fits a matching dictionary: its class, then every other key by value. */
 bool serviceMatches (const UsbService& service, CFDictionaryRef matching);
 
-bool matches (const AudioObjectPropertyAddress& pattern, const AudioObjectPropertyAddress& address);
 } // namespace tarvik::platform::detail

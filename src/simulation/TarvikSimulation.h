@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/CoreAudio.h"
-#include "platform/FaultInjection.h"
-#include "platform/IOKit.h"
+#include "platform/EmulatedSystem.h"
+#include "simulation/FaultInjection.h"
 
 namespace tarvik::sim
 {
@@ -23,8 +22,8 @@ constexpr const char* kMakerName = "VYR Zelvatek GmbH";
 constexpr const char* kTarvikName = "TARVIK";
 
 /** The device's volume range in decibels; 'volm' maps it linearly onto 0..1. */
-constexpr float kMinDecibels = -127.0f;
-constexpr float kMaxDecibels = 0.0f;
+constexpr float kMinDecibels = platform::kMinVolumeDecibels;
+constexpr float kMaxDecibels = platform::kMaxVolumeDecibels;
 
 enum class Side
 {
@@ -49,28 +48,29 @@ struct TarvikOptions
     double sampleRate = 48000.0;
 };
 
-/** A USB device other than the interface; a missing optional leaves its property out. */
-struct UsbDeviceSpec
+/** A USB device other than the interface, the TARVIK's unless told otherwise; a missing
+    optional leaves its property out. attachUsbDevice ignores firmware. */
+struct UsbDeviceSpec : platform::UsbDeviceDescription
 {
-    std::optional<SInt32> vendorId = kMakerVendorId;
-    std::optional<SInt32> productId = kTarvikProductId;
-    std::optional<std::string> vendorName = std::string (kMakerName);
-    std::optional<std::string> productName = std::string (kTarvikName);
-    UInt16 releaseNumber = kTarvikReleaseNumber;
-    UInt8 numberOfConfigurations = 1;
-    UInt8 configurationValue = 1;
-    std::string className = "IOUSBDevice";
+    UsbDeviceSpec (std::optional<SInt32> vendor = kMakerVendorId, std::optional<SInt32> product = kTarvikProductId,
+                   std::optional<std::string> vendorString = std::string (kMakerName),
+                   std::optional<std::string> productString = std::string (kTarvikName),
+                   UInt16 release = kTarvikReleaseNumber, UInt8 configurations = 1, UInt8 firstConfiguration = 1,
+                   std::string ioClass = "IOUSBDevice")
+        : platform::UsbDeviceDescription { vendor, product, vendorString, productString, release,
+                                           configurations, firstConfiguration, ioClass }
+    {
+    }
 };
 
-/** A CoreAudio device other than the interface. */
-struct AudioDeviceSpec
+/** A CoreAudio device other than the interface, named as the TARVIK unless told otherwise. */
+struct AudioDeviceSpec : platform::AudioDeviceDescription
 {
-    std::string name = kTarvikName;
-    std::string manufacturer = kMakerName;
-    std::string uid;                 ///< made up when empty
-    UInt32 inputStreams = 1;
-    UInt32 outputStreams = 1;
-    double sampleRate = 48000.0;
+    AudioDeviceSpec (std::string deviceName = kTarvikName, std::string maker = kMakerName, std::string deviceUid = {},
+                     UInt32 inputs = 1, UInt32 outputs = 1, double rate = 48000.0)
+        : platform::AudioDeviceDescription { deviceName, maker, deviceUid, inputs, outputs, rate }
+    {
+    }
 };
 
 struct ChannelState
@@ -90,42 +90,18 @@ struct TarvikState
 };
 
 /** One AudioObjectSetPropertyData call, or a change made as another program. */
-struct PropertyWrite
-{
-    AudioObjectID object = 0;
-    AudioObjectPropertyAddress address {};
-    std::vector<UInt8> data;
-    OSStatus status = 0;
-    bool external = false; ///< made through this control interface, not the stand-in call
-};
+using PropertyWrite = platform::PropertyWrite;
 
 /** One DeviceRequest call. */
-struct UsbTransfer
+struct UsbTransfer : platform::UsbTransferRecord
 {
-    UInt8 bmRequestType = 0;
-    UInt8 bRequest = 0;
-    UInt16 wValue = 0;
-    UInt16 wIndex = 0;
-    UInt16 wLength = 0;
-    std::vector<UInt8> data; ///< the host-to-device data stage
-    IOReturn status = 0;
     bool toTarvik = false;
 };
 
 /** A successful USBDeviceOpen or USBDeviceClose on a device interface, or its last Release. */
-struct UsbDeviceEvent
+struct UsbDeviceEvent : platform::UsbDeviceEventRecord
 {
-    enum class Kind
-    {
-        opened,
-        closed,
-        released
-    };
-
-    Kind kind = Kind::opened;
-    int device = 0;        ///< the USB device (attachUsbDevice's id; the interface has its own)
     bool toTarvik = false;
-    bool wasOpen = false;  ///< for released: the interface was still open when let go
 };
 
 class Simulation final

@@ -4,7 +4,7 @@
 #include "platform/detail/World.h"
 
 using namespace tarvik::platform::detail;
-using tarvik::sim::Call;
+using tarvik::platform::Call;
 
 namespace
 {
@@ -42,9 +42,12 @@ bool sameUuid (const CFUUIDBytes& a, CFUUIDRef b)
     return std::memcmp (&a, &bytes, sizeof (bytes)) == 0;
 }
 
-void logDeviceEvent (World& w, const InterfaceState& state, tarvik::sim::UsbDeviceEvent::Kind kind)
+using EventKind = tarvik::platform::UsbDeviceEventRecord::Kind;
+
+void logDeviceEvent (World& w, const InterfaceState& state, EventKind kind)
 {
-    World::appendToLog (w.usbDeviceEvents, tarvik::sim::UsbDeviceEvent { kind, state.service->simId, state.service->isTarvik, state.open });
+    World::appendToLog (w.usbDeviceEvents, tarvik::platform::UsbDeviceEventRecord {
+                                               kind, state.service->simId, state.service->description.firmware, state.open });
 }
 
 template <typename Instance>
@@ -57,7 +60,7 @@ ULONG release (void* self)
         auto& w = world();
         const std::lock_guard<std::mutex> guard (w.lock);
         if constexpr (std::is_same_v<Instance, DeviceInstance>)
-            logDeviceEvent (w, *instance->state, tarvik::sim::UsbDeviceEvent::Kind::released);
+            logDeviceEvent (w, *instance->state, EventKind::released);
         if (instance->state->open && instance->state->service->openedBy == self)
             instance->state->service->openedBy = nullptr;
         --w.liveUsbInterfaces;
@@ -88,7 +91,7 @@ IOReturn deviceOpen (void* self)
     if (state.service->openedBy != nullptr && state.service->openedBy != self)
         return kIOReturnExclusiveAccess;
     state.service->openedBy = self;
-    logDeviceEvent (w, state, tarvik::sim::UsbDeviceEvent::Kind::opened);
+    logDeviceEvent (w, state, EventKind::opened);
     state.open = true;
     return kIOReturnSuccess;
 }
@@ -104,13 +107,13 @@ IOReturn deviceClose (void* self)
     if (! state.open)
         return kIOReturnNotOpen;
     state.open = false;
-    logDeviceEvent (w, state, tarvik::sim::UsbDeviceEvent::Kind::closed);
+    logDeviceEvent (w, state, EventKind::closed);
     if (state.service->openedBy == self)
         state.service->openedBy = nullptr;
     return kIOReturnSuccess;
 }
 
-IOReturn readId (void* self, UInt16* out, Call call, const std::optional<SInt32> tarvik::sim::UsbDeviceSpec::*field)
+IOReturn readId (void* self, UInt16* out, Call call, const std::optional<SInt32> tarvik::platform::UsbDeviceDescription::*field)
 {
     if (out == nullptr)
         return kIOReturnBadArgument;
@@ -125,12 +128,12 @@ IOReturn readId (void* self, UInt16* out, Call call, const std::optional<SInt32>
 
 IOReturn getVendor (void* self, UInt16* out)
 {
-    return readId (self, out, Call::GetDeviceVendor, &tarvik::sim::UsbDeviceSpec::vendorId);
+    return readId (self, out, Call::GetDeviceVendor, &tarvik::platform::UsbDeviceDescription::vendorId);
 }
 
 IOReturn getProduct (void* self, UInt16* out)
 {
-    return readId (self, out, Call::GetDeviceProduct, &tarvik::sim::UsbDeviceSpec::productId);
+    return readId (self, out, Call::GetDeviceProduct, &tarvik::platform::UsbDeviceDescription::productId);
 }
 
 IOReturn getRelease (void* self, UInt16* out)
@@ -214,42 +217,12 @@ IOReturn setConfiguration (void* self, UInt8 value)
     return kIOReturnSuccess;
 }
 
-// The interface's loopback switch: 0x55, 0xAA, then 0x02 (off) or 0x03 (on), each as a
-// one-byte class request to interface 0.
-IOReturn tarvikRequest (TarvikHardware& hardware, const IOUSBDevRequest& req)
-{
-    ++hardware.transfersReceived;
-
-    const bool loopbackRequest = req.bmRequestType == 0x21 && req.bRequest == 0x01 && req.wValue == 0x2000
-                              && req.wIndex == 0x0300 && req.wLength == 1 && req.pData != nullptr;
-    if (! loopbackRequest)
-    {
-        hardware.sequenceStep = 0;
-        return kIOUSBPipeStalled;
-    }
-
-    const auto byte = *static_cast<const UInt8*> (req.pData);
-    if (byte == 0x55)
-        hardware.sequenceStep = 1;
-    else if (hardware.sequenceStep == 1 && byte == 0xAA)
-        hardware.sequenceStep = 2;
-    else if (hardware.sequenceStep == 2 && (byte == 0x02 || byte == 0x03))
-    {
-        hardware.loopback = byte - 2;
-        hardware.sequenceStep = 0;
-    }
-    else
-        hardware.sequenceStep = 0;
-
-    return kIOReturnSuccess;
-}
-
 IOReturn deviceRequest (void* self, IOUSBDevRequest* req)
 {
     if (req == nullptr)
         return kIOReturnBadArgument;
 
-    tarvik::sim::UsbTransfer transfer;
+    tarvik::platform::UsbTransferRecord transfer;
     transfer.bmRequestType = req->bmRequestType;
     transfer.bRequest = req->bRequest;
     transfer.wValue = req->wValue;
@@ -266,7 +239,7 @@ IOReturn deviceRequest (void* self, IOUSBDevRequest* req)
     auto& w = world();
     const std::lock_guard<std::mutex> guard (w.lock);
     auto& state = stateOf<DeviceInstance> (self);
-    transfer.toTarvik = state.service->isTarvik;
+    transfer.firmware = state.service->description.firmware;
 
     if (injected != 0)
         transfer.status = injected;
@@ -274,8 +247,8 @@ IOReturn deviceRequest (void* self, IOUSBDevRequest* req)
         transfer.status = kIOReturnNoDevice;
     else if (! state.open)
         transfer.status = kIOReturnNotOpen;
-    else if (state.service->isTarvik)
-        transfer.status = tarvikRequest (w.hardware, *req);
+    else if (transfer.firmware != 0)
+        transfer.status = firmwareAnswer (transfer.firmware, *req);
     else
         transfer.status = kIOReturnSuccess;
 

@@ -1,4 +1,4 @@
-#include "platform/SimControlCommands.h"
+#include "simulation/SimControlCommands.h"
 
 #include <charconv>
 #include <cmath>

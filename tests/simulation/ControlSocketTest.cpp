@@ -14,9 +14,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "SimulationFixture.h"
-#include "platform/SimControlCommands.h"
-#include "platform/SimControlSocket.h"
+#include "../platform/SimulationFixture.h"
+#include "simulation/SimControlCommands.h"
+#include "simulation/SimControlSocket.h"
 
 using namespace tarvik::sim;
 using tarvik::test::pumpUntil;

@@ -1,40 +1,11 @@
 #pragma once
 
-#include "platform/CoreAudio.h"
+#include "platform/Backend.h"
 
 namespace tarvik::sim
 {
 /** The stand-in calls whose failure can be injected. */
-enum class Call
-{
-    IOMasterPort,
-    IOServiceMatching,              // returns null
-    IONotificationPortCreate,       // returns null
-    IOServiceAddMatchingNotification,
-    IOServiceGetMatchingServices,
-    IORegistryEntryCreateCFProperties,
-    IOObjectRelease,
-    IORegisterForSystemPower,       // returns 0
-    IOAllowPowerChange,
-    mach_port_deallocate,
-    CFStringCreateWithCString,      // returns null
-    IOCreatePlugInInterfaceForService,
-    QueryInterface,
-    USBDeviceOpen,
-    USBDeviceClose,
-    GetDeviceVendor,
-    GetDeviceProduct,
-    GetDeviceReleaseNumber,
-    GetNumberOfConfigurations,
-    GetConfigurationDescriptorPtr,
-    SetConfiguration,
-    DeviceRequest,
-    AudioObjectGetPropertyDataSize,
-    AudioObjectGetPropertyData,
-    AudioObjectSetPropertyData,
-    AudioObjectAddPropertyListener,
-    AnyPropertyAccess               // matches the size, read and write calls
-};
+using Call = platform::Call;
 
 /** One injected failure. A call that matches fails with status instead of running; calls
     that match are counted so that the n-th one can be picked. */

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/TarvikSimulation.h"
+#include "simulation/TarvikSimulation.h"
 
 namespace tarvik::sim
 {

@@ -5,7 +5,7 @@
 #include "platform/detail/World.h"
 
 using namespace tarvik::platform::detail;
-using tarvik::sim::Call;
+using tarvik::platform::Call;
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "platform/SimControlSocket.h"
+#include "simulation/SimControlSocket.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "platform/SimControlCommands.h"
+#include "simulation/SimControlCommands.h"
 
 namespace tarvik::sim
 {
