@@ -19,7 +19,9 @@
 # behind fails the run, and so does any "JUCE Assertion" in its output; the output goes to
 # <build>/whole-shuffled/. Each build turns the benchmark on (TARVIK_BENCH), so that CTest's
 # bench_short checks that a short benchmark run still works. The script
-# fails when any run failed; its output ends with CTest's summary of the last run.
+# fails when any run failed, or when an include in src/ breaks the directions the README's
+# Layout section allows (scripts/check-includes.sh); its output ends with CTest's summary of
+# the last run.
 set -u
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -72,6 +74,14 @@ runWholeShuffled() {
 
 failed=()
 summary=()
+
+# The include directions of the README's Layout section.
+if scripts/check-includes.sh; then
+  summary+=("includes: passed")
+else
+  summary+=("includes: FAILED")
+  failed+=("includes")
+fi
 for run in $runs; do
   case $run in plain|asan|tsan|fuzz) ;; *) echo "run-tests: unknown run '$run' (plain, asan, tsan, fuzz)" >&2; exit 2 ;; esac
   if [ "$run" = fuzz ]; then
