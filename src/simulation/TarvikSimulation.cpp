@@ -35,11 +35,11 @@ AudioObjectPropertyScope scopeOf (Side side)
     return side == Side::input ? kAudioObjectPropertyScopeInput : kAudioObjectPropertyScopeOutput;
 }
 
-platform::UsbDeviceDescription usbDescription (const UsbDeviceSpec& spec, int firmware)
+platform::UsbDeviceDescription usbDescription (const UsbDeviceSpec& device, int firmware)
 {
-    platform::UsbDeviceDescription d = spec;
-    d.firmware = firmware;
-    return d;
+    platform::UsbDeviceDescription description = device;
+    description.firmware = firmware;
+    return description;
 }
 
 /** The CoreAudio object of a side while attached (lock held), else 0. */

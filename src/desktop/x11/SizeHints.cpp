@@ -60,6 +60,10 @@ SizeHints::~SizeHints()
 {
     window.removeComponentListener (this);
     watch (0);
+
+    // The peer must not keep limits that go with this object.
+    if (auto* peer = window.getPeer(); peer != nullptr && peer->getConstrainer() == &peerLimits)
+        peer->setConstrainer (window.getConstrainer());
 }
 
 void SizeHints::watch (unsigned long nativeWindow)
