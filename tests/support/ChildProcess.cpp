@@ -1,4 +1,5 @@
 #include "ChildProcess.h"
+#include "Timing.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -167,7 +168,7 @@ bool ChildProcess::isRunning()
 
 bool ChildProcess::waitForExit (int timeoutMilliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMilliseconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (scaled (timeoutMilliseconds));
 
     while (isRunning())
     {
@@ -277,7 +278,7 @@ VirtualDisplay::VirtualDisplay (const std::vector<std::string>& extraArguments, 
     std::string number;
     pollfd reader { fds[0], POLLIN, 0 };
 
-    while (started && ::poll (&reader, 1, timeoutMilliseconds) > 0)
+    while (started && ::poll (&reader, 1, scaled (timeoutMilliseconds)) > 0)
     {
         char c = 0;
         if (::read (fds[0], &c, 1) != 1 || c == '\n')

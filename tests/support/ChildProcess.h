@@ -48,7 +48,8 @@ public:
 
     bool isRunning();
 
-    /** Waits for the program to end; false when it still runs after the timeout. */
+    /** Waits for the program to end; false when it still runs after the timeout (scaled by
+        timeoutScale()). */
     bool waitForExit (int timeoutMilliseconds);
 
     /** Sends the program (not its group) a signal; false once it has ended. */

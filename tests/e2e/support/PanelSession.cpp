@@ -5,13 +5,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/Timing.h"
+
 namespace tarvik::e2e
 {
 namespace fs = std::filesystem;
 
 bool eventually (const std::function<bool()>& condition, int timeoutMilliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMilliseconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (test::scaled (timeoutMilliseconds));
     while (! condition())
     {
         if (std::chrono::steady_clock::now() >= deadline)

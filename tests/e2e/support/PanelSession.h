@@ -64,7 +64,7 @@ private:
     int stepCounter = 0;
 };
 
-/** Polls the condition for up to the timeout; returns it. */
+/** Polls the condition for up to the timeout (scaled by timeoutScale()); returns it. */
 bool eventually (const std::function<bool()>& condition, int timeoutMilliseconds = 3000);
 
 inline constexpr const char* mainWindowTitle = "Tarvik Panel v1.2.0.0";
