@@ -14,9 +14,11 @@
 # Each thing runs once where once is enough. The plain run runs every test, the soaks at full
 # size, and then each unit-test binary (all but e2e_tests) once more as a whole in shuffled
 # order, so a test that leans on state another test left behind fails the run, and so does any
-# "JUCE Assertion" in its output (<build>/whole-shuffled/). The sanitizer runs make the soaks
-# small (TARVIK_SOAK=small) and give every time limit more room (TARVIK_TIMEOUT_SCALE, read by
-# tests/support/Timing.h); the ThreadSanitizer run leaves the end-to-end suite to the other two.
+# "JUCE Assertion" in its output (<build>/whole-shuffled/). Every time limit in the tests comes
+# from one scale (TARVIK_TIMEOUT_SCALE, read by tests/support/Timing.h): 2 in the plain run,
+# which shares the machine with the next build, 4 under ASan, 6 under TSan. The sanitizer runs
+# make the soaks small (TARVIK_SOAK=small); the ThreadSanitizer run leaves the end-to-end suite
+# to the other two.
 #
 # The builds run one after the other in the background at a lower priority, each as soon as the
 # one before it is done, so that the next run's build overlaps this run's tests (which mostly
@@ -45,15 +47,17 @@ folderOf() { case $1 in plain) echo "$base" ;; *) echo "$base-$1" ;; esac; }
 setOptions() {
   local reports=$1
   unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS TARVIK_TIMEOUT_SCALE TARVIK_SOAK
+  # The next run's build goes on beside the tests, and others may build on the machine too.
+  export TARVIK_TIMEOUT_SCALE=2
   case $2 in
     asan)
-      export TARVIK_TIMEOUT_SCALE=3 TARVIK_SOAK=small
+      export TARVIK_TIMEOUT_SCALE=4 TARVIK_SOAK=small
       export ASAN_OPTIONS="halt_on_error=1:exitcode=1:detect_leaks=1:log_path=$reports/asan"
       export UBSAN_OPTIONS="halt_on_error=1:exitcode=1:print_stacktrace=1:log_path=$reports/ubsan"
       export LSAN_OPTIONS="suppressions=$suppressions/lsan.supp:print_suppressions=0"
       ;;
     tsan)
-      export TARVIK_TIMEOUT_SCALE=5 TARVIK_SOAK=small
+      export TARVIK_TIMEOUT_SCALE=6 TARVIK_SOAK=small
       export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$suppressions/tsan.supp:print_suppressions=0:log_path=$reports/tsan"
       ;;
   esac
