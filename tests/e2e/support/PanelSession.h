@@ -39,6 +39,9 @@ public:
     /** Processes of the program that run with this session's home folder. */
     int runningPrograms() const;
 
+    /** Every live process with this session's home folder: the programs and what they started. */
+    std::vector<test::ProcessInfo> processesOfTheSession() const;
+
     Desktop& desktop() noexcept { return screen; }
     std::string settingsFile() const;
     std::string settingsText() const;
