@@ -2,7 +2,6 @@
 // names the failing call, the flow it breaks and what must still hold afterwards; the detail of
 // each flow is tested elsewhere, this table is about breadth.
 #include <array>
-#include <cctype>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -21,6 +20,7 @@
 #include "platform/Sleep.h"
 #include "support/Simulation.h"
 #include "support/StdoutCapture.h"
+#include "support/TestNames.h"
 
 namespace
 {
@@ -979,31 +979,12 @@ public:
 
 [[maybe_unused]] const auto* const tally = ::testing::AddGlobalTestEnvironment (new Tally());
 
-/** A test name for a row: what fails and in which flow, in letters, digits and underscores;
-    the row's place in the table keeps names that read alike apart. */
+/** A test name for a row: what fails and in which flow. */
 std::string rowName (const ::testing::TestParamInfo<Row>& info)
 {
     const auto& row = info.param;
-    const auto words = row.fault.name() + (row.from == From::start ? " from the start" : "") + " in " + flowName (row.flow);
-    std::string name;
-    bool gap = false;
-
-    for (const char c : words)
-    {
-        if (std::isalnum ((unsigned char) c))
-        {
-            if (gap && ! name.empty())
-                name += '_';
-            name += c;
-            gap = false;
-        }
-        else
-        {
-            gap = true;
-        }
-    }
-
-    return name + "_" + std::to_string (info.index);
+    return tarvik::test::caseName (row.fault.name() + (row.from == From::start ? " from the start" : "") + " in " + flowName (row.flow),
+                                   info.index);
 }
 
 class FaultInjection : public ::testing::TestWithParam<Row>

@@ -21,6 +21,12 @@ run() {
     "$@"
     return
   fi
+  # The binary's shared display (tests/support/shared-display.sh), while its keeper runs.
+  if [ -n "${TARVIK_SHARED_DISPLAY:-}" ] && [ -s "$TARVIK_SHARED_DISPLAY" ] \
+     && kill -0 "$(cat "$TARVIK_SHARED_DISPLAY.keeper" 2>/dev/null)" 2>/dev/null; then
+    DISPLAY=$(cat "$TARVIK_SHARED_DISPLAY") "$@"
+    return
+  fi
   fifo=$(mktemp -u /tmp/tarvik-xvfb.XXXXXX)
   mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
