@@ -91,7 +91,7 @@ TEST_P (UnmatchedLineAtTheFirstLaunch, OpensTheStoredWindowAndQuitsCleanly)
 }
 
 INSTANTIATE_TEST_SUITE_P (BadCommandLine, UnmatchedLineAtTheFirstLaunch, ::testing::ValuesIn (unmatchedLines()),
-                          [] (const ::testing::TestParamInfo<CommandLineCase>& info) { return caseName (info.param.name, info.index); });
+                          [] (const ::testing::TestParamInfo<CommandLineCase>& row) { return caseName (row.param.name, row.index); });
 
 TEST (BadCommandLine, UnmatchedLinesFromLaterLaunchesLeaveThePanelRunningUntilAnExactShutdown)
 {
