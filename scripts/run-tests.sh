@@ -20,9 +20,10 @@
 # make the soaks small (TARVIK_SOAK=small); the ThreadSanitizer run leaves the end-to-end suite
 # to the other two.
 #
-# The builds run one after the other in the background at a lower priority, each as soon as the
-# one before it is done, so that the next run's build overlaps this run's tests (which mostly
-# wait); a build's output goes to <build>/build-output.txt and is shown when it fails.
+# The builds run one after the other in the background, each as soon as the one before it is
+# done, so that the next run's build overlaps this run's tests (which mostly wait), at a lower
+# priority while tests run; a build's output goes to <build>/build-output.txt and is shown when
+# it fails.
 #
 # Any sanitizer report fails the process that made it at once, and with it its test (program
 # tests see their program's reports too; tests/support/xvfb-exec.sh collects them). Test output
@@ -126,7 +127,6 @@ set -m
 buildAll </dev/null &
 builder=$!
 set +m
-renice -n 10 -g "$builder" >/dev/null 2>&1
 trap 'kill -- -"$builder" 2>/dev/null; rm -rf "$marks"' EXIT
 trap 'exit 130' INT TERM
 
@@ -142,7 +142,11 @@ for run in $runs; do
   [ "$run" = fuzz ] && build=${TARVIK_FUZZ_BUILD_DIR:-build-fuzz}
   echo "==== $run: waiting for the build in $build/"
   started=$SECONDS
+  # Nothing of ours to keep from the cores now: the build may have them.
+  renice -n 0 -g "$builder" >/dev/null 2>&1
   while [ ! -e "$marks/$run" ]; do sleep 1; done
+  # From here the build of the next run yields to the tests.
+  renice -n 10 -g "$builder" >/dev/null 2>&1
   read -r buildStatus buildSeconds <"$marks/$run"
   waited=$((SECONDS - started))
   if [ "$buildStatus" -ne 0 ]; then
