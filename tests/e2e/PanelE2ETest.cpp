@@ -981,6 +981,9 @@ TEST_F (PanelE2E, DefaultFromALaterLaunchRightAfterStartIsNotUndoneByTheStartPla
     EXPECT_EQ (reset.exitCode(), 0);
 
     ASSERT_TRUE (session->waitForMainWindow (20000).has_value());
+    // A slow start (a sanitizer build on a busy machine) shows the native window at the
+    // framework's first size for longer than settledBounds() waits; wait for the panel's size.
+    EXPECT_TRUE (eventually ([&] { return session->panelBounds().getWidth() >= 200; }, 20000)) << text (session->panelBounds());
     const auto screen = session->desktop().screenBounds();
     const auto client = settledBounds();
     session->snapshot ("recentred");
