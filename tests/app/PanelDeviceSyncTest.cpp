@@ -1,6 +1,8 @@
 // The panel's controls against the simulated TARVIK: writes on user input, refreshes on
 // the device's reports, arrival, removal and power events. Timers run by pumping the loop.
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "PanelTestSupport.h"
 #include "device/DeviceProperties.h"
@@ -35,6 +37,20 @@ protected:
         slider.mouseUp (event (start.translated (0.0f, dy), juce::ModifierKeys()));
     }
 
+    /** Waits until the panel has nothing of the device's left to do: every report delivered
+        and the refresh it started (the arrival's 200 ms one, a report's 50 ms one) run. On a
+        loaded machine a fixed pause can end before either has.
+    */
+    void waitUntilQuiet()
+    {
+        ASSERT_TRUE (settleNotificationThread()) << "the notification thread never finished";
+        auto delivered = std::make_shared<std::atomic<bool>> (false);
+        juce::MessageManager::callAsync ([delivered] { *delivered = true; });
+        ASSERT_TRUE (pumpUntil ([delivered] { return delivered->load(); })) << "the message loop stood still";
+        ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending() && ! inspect().writeInProgress(); }))
+            << "a refresh or a write never ended";
+    }
+
     /** Waits for the refresh that a device report starts, and for it to run. On a loaded
         machine one slice of the loop can outlast the refresh's 50 ms, so a refresh may come
         and go unseen; where the test can tell that it ran, `shown` says so.
@@ -50,13 +66,6 @@ protected:
         }
 
         ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending(); }, 3000)) << "the refresh never ran";
-    }
-
-    /** Waits until the refresh that the interface's arrival starts has run. Until then a
-        device report joins that refresh instead of starting its own. */
-    void waitForArrivalRefresh()
-    {
-        ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending(); }, 5000)) << "the arrival's refresh never ran";
     }
 };
 } // namespace
@@ -98,7 +107,7 @@ TEST_F (PanelDeviceSync, DraggingAFaderWritesItsChannelAndUnmutesAMutedSide)
     makePanel();
     auto ui = inspect();
     ASSERT_TRUE (ui.muteOut().getToggleState());
-    waitForArrivalRefresh();
+    waitUntilQuiet();
 
     const auto writesBefore = ownWrites().size();
     drag (ui.sliderOut2(), -50.0f);
@@ -144,7 +153,7 @@ TEST_F (PanelDeviceSync, MuteClicksWriteBothElementsAndHoldBackARefreshThatFalls
     makePanel();
     auto ui = inspect();
     EXPECT_TRUE (ui.muteIn().getToggleState()) << "one muted element shows the side muted";
-    waitForArrivalRefresh();
+    waitUntilQuiet();
 
     // A click through the message loop, as the mouse gives it.
     auto before = ownWrites().size();
@@ -157,7 +166,7 @@ TEST_F (PanelDeviceSync, MuteClicksWriteBothElementsAndHoldBackARefreshThatFalls
     EXPECT_EQ (writtenUInt (writes[before + 1]), 0u);
     EXPECT_FALSE (ui.muteIn().getToggleState());
     ASSERT_TRUE (pumpUntil ([&] { return ! ui.writeInProgress(); }));
-    pumpFor (200);
+    waitUntilQuiet();
 
     // A report from another program starts a refresh; a click lands before it falls due.
     // Its writes fail here, so the click brings no report of its own that would refresh later.
@@ -188,7 +197,7 @@ TEST_F (PanelDeviceSync, ABurstOfReportsGivesOneRefreshThatWritesNothingBack)
     sim().attachTarvik();
     makePanel();
     auto ui = inspect();
-    waitForArrivalRefresh();
+    waitUntilQuiet();
     const auto writesBefore = ownWrites().size();
 
     // Only the first four volume reads succeed from here on: a second refresh would show 0 dB.
@@ -243,7 +252,7 @@ TEST_F (PanelDeviceSync, ArrivalRemovalAndPowerEvents)
     const auto before = ownWrites().size();
     const int other = sim().attachUsbDevice ({}); // a second service with the TARVIK's identity
     ASSERT_TRUE (pumpUntil ([&] { return ownWrites().size() > before + 4; }));
-    pumpFor (300);
+    waitUntilQuiet();
     bool in1Written = false, out2Written = false, in1Unmuted = false, in2Unmuted = false;
     const auto secondArrival = ownWrites();
     for (size_t i = before; i < secondArrival.size(); ++i)
@@ -297,7 +306,7 @@ TEST_F (PanelDeviceSync, OneRequestEndToEnd)
     sim().attachTarvik();
     makePanel();
     auto ui = inspect();
-    waitForArrivalRefresh();
+    waitUntilQuiet();
 
     drag (ui.sliderIn1(), 25.0f);
     const auto dragged = ui.sliderIn1().getValue();
@@ -320,7 +329,7 @@ TEST_F (PanelDeviceSync, AnOlderRemovalHandledAfterANewerArrivalLeavesThePanelOn
     sim().attachTarvik();
     makePanel();
     auto ui = inspect();
-    waitForArrivalRefresh();
+    waitUntilQuiet();
 
     // The removal is handled alone; then, before the next notifications are, the cable
     // bounces once more and another program mutes the input. The arrivals are then drained
@@ -334,7 +343,7 @@ TEST_F (PanelDeviceSync, AnOlderRemovalHandledAfterANewerArrivalLeavesThePanelOn
     });
 
     ASSERT_TRUE (pumpUntil ([] { return sim().state().attached && sim().tarvikAudioObject (Side::input) != 0; }));
-    pumpFor (400);
+    waitUntilQuiet();
 
     for (auto* control : ui.deviceControls())
         EXPECT_TRUE (control->isVisible() && control->isEnabled()) << "the interface is attached";
@@ -356,7 +365,7 @@ TEST_F (PanelDeviceSync, AMuteClickStaysInEffectThroughABurstOfStaleArrivalsAndR
     sim().setVolumeDb (Side::output, 1, -6.0f);
     makePanel();
     auto ui = inspect();
-    waitForArrivalRefresh();
+    waitUntilQuiet();
 
     ui.muteIn().setToggleState (true, juce::sendNotificationSync);
     ASSERT_TRUE (pumpUntil ([&] { return ! ui.writeInProgress(); }));
@@ -367,7 +376,7 @@ TEST_F (PanelDeviceSync, AMuteClickStaysInEffectThroughABurstOfStaleArrivalsAndR
     // handled: every arrival is out of date by the time it reaches the panel.
     for (int pair = 0; pair < 8; ++pair)
         sim().detachUsbDevice (sim().attachUsbDevice ({}));
-    pumpFor (400);
+    waitUntilQuiet();
 
     EXPECT_TRUE (sim().state().in[0].muted && sim().state().in[1].muted) << "a stale arrival un-muted the input";
     EXPECT_TRUE (ui.muteIn().getToggleState());

@@ -45,7 +45,15 @@ ProgramHome::ProgramHome()
     ::chmod (root.getChildFile ("runtime").getFullPathName().toRawUTF8(), 0700);
 }
 
-ProgramHome::~ProgramHome() { root.deleteRecursively(); }
+ProgramHome::~ProgramHome()
+{
+    // Every run in this home has ended by now, and with it whatever the program started.
+    const auto home = "HOME=" + root.getFullPathName().toStdString();
+    const auto left = processesLeftAfter ([&home] { return processesWithEnvironment (home); });
+    const auto killed = killWithTheirGroups (left);
+    EXPECT_TRUE (left.empty()) << "processes outlived their test:\n" << killed;
+    root.deleteRecursively();
+}
 
 juce::File ProgramHome::settingsFile() const
 {

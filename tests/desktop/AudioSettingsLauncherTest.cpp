@@ -4,6 +4,7 @@
 #include <juce_core/juce_core.h>
 
 #include "desktop/posix/AudioSettingsLauncher.h"
+#include "support/ChildProcess.h"
 #include "support/MessageLoop.h"
 
 using tarvik::test::pumpUntil;
@@ -23,11 +24,18 @@ protected:
 
     void TearDown() override
     {
+        // Every tool started here ends on "go"; one that does not is ended with its group, since
+        // the launch detaches it from us.
         folder.getChildFile ("go").create();
+        const auto tools = [this] { return tarvik::test::processesMentioning (folder.getFullPathName().toStdString()); };
+        const auto left = tarvik::test::processesLeftAfter (tools, 5000);
+        const auto killed = tarvik::test::killWithTheirGroups (left);
+        EXPECT_TRUE (left.empty()) << "a tool outlived its test:\n" << killed;
         folder.deleteRecursively();
     }
 
-    /** A fake tool that records how it was called, then waits for "go" before it ends. */
+    /** A fake tool that records how it was called, then waits for "go" before it ends; it also
+        ends when its folder goes, so that nothing waits forever on a folder that is gone. */
     void makeTool (const juce::String& name, bool executable = true)
     {
         const auto tool = folder.getChildFile (name);
@@ -35,7 +43,7 @@ protected:
                                            "here=$(dirname \"$0\")\n"
                                            "echo \"$(basename \"$0\") $*\" > \"$here/started.tmp\"\n"
                                            "mv \"$here/started.tmp\" \"$here/started\"\n"
-                                           "while [ ! -e \"$here/go\" ]; do sleep 0.05; done\n"
+                                           "while [ -d \"$here\" ] && [ ! -e \"$here/go\" ]; do sleep 0.05; done\n"
                                            "touch \"$here/ended\"\n",
                                            false, false, "\n"));
         ASSERT_TRUE (tool.setExecutePermission (executable));

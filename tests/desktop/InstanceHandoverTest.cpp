@@ -16,6 +16,7 @@
 
 #include "desktop/posix/InstanceHandover.h"
 #include "support/ChildProcess.h"
+#include "support/Timing.h"
 #include "support/MessageLoop.h"
 
 using tarvik::test::pumpFor;
@@ -121,6 +122,13 @@ juce::MemoryBlock frame (const char* id, juce::uint32 length, const juce::Memory
 /** A peer process whose output is read line by line. */
 struct Peer
 {
+    // A peer that a failed test left running ends with it.
+    ~Peer()
+    {
+        if (process.isRunning())
+            process.kill();
+    }
+
     juce::ChildProcess process;
     juce::String pending;
 
@@ -250,7 +258,7 @@ TEST (InstanceHandover, LaterLaunchesInOtherProcessesAreEachTakenOnce)
 
     for (auto& p : later)
     {
-        EXPECT_TRUE (p->waitForProcessToFinish (10000));
+        EXPECT_TRUE (p->waitForProcessToFinish (tarvik::test::scaled (10000)));
         EXPECT_EQ (p->getExitCode(), 0u) << "a launch whose command was taken must end with success";
     }
 
@@ -364,7 +372,7 @@ TEST (InstanceHandover, ALaterLaunchDuringASlowStartIsDeliveredOnceServingBegins
     pumpFor (1500);
 
     ASSERT_TRUE (starting.startServing (received.callback()));
-    ASSERT_TRUE (later.process.waitForProcessToFinish (10000));
+    ASSERT_TRUE (later.process.waitForProcessToFinish (tarvik::test::scaled (10000)));
     EXPECT_EQ (later.process.getExitCode(), 0u);
     ASSERT_TRUE (pumpUntil ([&] { return ! received.strings.isEmpty(); }));
     pumpFor (50);
@@ -401,13 +409,13 @@ TEST (InstanceHandover, AStoppedInstanceMakesALaterLaunchFailAndIsNotActedOnAfte
     ASSERT_EQ (::kill (running.process.pid(), SIGSTOP), 0);
     Peer later;
     ASSERT_TRUE (later.start ({ "send", temp.folder().getFullPathName(), "while stopped", "500" }));
-    ASSERT_TRUE (later.process.waitForProcessToFinish (10000));
+    ASSERT_TRUE (later.process.waitForProcessToFinish (tarvik::test::scaled (10000)));
     EXPECT_EQ (later.process.getExitCode(), 1u) << "a stopped instance cannot have taken the command";
 
     ASSERT_EQ (::kill (running.process.pid(), SIGCONT), 0);
     Peer afterwards;
     ASSERT_TRUE (afterwards.start ({ "send", temp.folder().getFullPathName(), "after it went on" }));
-    ASSERT_TRUE (afterwards.process.waitForProcessToFinish (10000));
+    ASSERT_TRUE (afterwards.process.waitForProcessToFinish (tarvik::test::scaled (10000)));
     EXPECT_EQ (afterwards.process.getExitCode(), 0u);
 
     ASSERT_TRUE (pumpUntil ([&] { return running.received().contains ("after it went on"); }));

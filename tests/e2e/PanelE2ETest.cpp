@@ -14,6 +14,7 @@
 
 #include "support/PanelSession.h"
 #include "support/Screen.h"
+#include "support/Timing.h"
 #include "resources/VYRBIN.h"
 
 using namespace tarvik::e2e;
@@ -829,7 +830,8 @@ TEST_F (PanelE2E, ClosingStoresThePositionAndTheNextStartOpensThere)
 
     // Closed with the close button and started again, many times over: the window opens where it
     // was closed each time, and what is stored does not creep.
-    for (int round = 1; round <= 20 && ! HasFailure(); ++round)
+    const int restarts = tarvik::test::soakCount (20, 4);
+    for (int round = 1; round <= restarts && ! HasFailure(); ++round)
         closeAndRestart (before, "restart " + std::to_string (round));
     session->snapshot ("restarted");
 }

@@ -3,16 +3,21 @@
 # settings target builds a whole panel per input) in build-fuzz and runs each
 # for a bounded time from its committed seed corpus. Needs the Debian packages clang and
 # libclang-rt-14-dev, plus what scripts/deps.sh installs (Xvfb for the settings target).
-# Usage: tests/fuzz/run-fuzz.sh [seconds per target, default 30]
+# Usage: tests/fuzz/run-fuzz.sh [--build-only | --no-build] [seconds per target, default 30]
 set -eu
 cd "$(dirname "$0")/../.."
+step=all
+case ${1:-} in --build-only) step=build; shift ;; --no-build) step=fuzz; shift ;; esac
 seconds=${1:-30}
 build=${TARVIK_FUZZ_BUILD_DIR:-build-fuzz}
 
+if [ "$step" != fuzz ]; then
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTARVIK_SANITIZE=address -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$build" -j "${TARVIK_FUZZ_JOBS:-$(nproc)}" --target fuzz_settings fuzz_control_command
+fi
+[ "$step" != build ] || exit 0
 
 # New inputs go to a scratch folder; the committed seeds stay as they are.
 status=0

@@ -17,6 +17,7 @@
 #include "../platform/SimulationFixture.h"
 #include "simulation/SimControlCommands.h"
 #include "simulation/SimControlSocket.h"
+#include "support/Timing.h"
 
 using namespace tarvik::sim;
 using tarvik::test::pumpUntil;
@@ -78,7 +79,7 @@ public:
             }
 
             pollfd p { fd, POLLIN, 0 };
-            if (::poll (&p, 1, guardMs) <= 0)
+            if (::poll (&p, 1, tarvik::test::scaled (guardMs)) <= 0)
                 return std::nullopt;
             char buffer[4096];
             const auto n = ::recv (fd, buffer, sizeof (buffer), 0);
@@ -99,7 +100,7 @@ public:
     bool sawEndOfFile (int guardMs = 5000)
     {
         pollfd p { fd, POLLIN, 0 };
-        if (::poll (&p, 1, guardMs) <= 0)
+        if (::poll (&p, 1, tarvik::test::scaled (guardMs)) <= 0)
             return false;
         char c;
         return ::recv (fd, &c, 1, 0) == 0;

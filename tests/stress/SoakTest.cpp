@@ -63,7 +63,7 @@ protected:
 
 TEST_F (Soak, AThousandReattachesLeaveThePanelFollowingAndMemoryFlat)
 {
-    const int cycles = scaledCount (1000, 1000, 400);
+    const int cycles = soakCount (1000, 150);
     const Watchdog watchdog ("soak", 100);
     tarvik::platform::setSleepFunction ([] (unsigned int) {});
 

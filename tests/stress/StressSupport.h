@@ -1,7 +1,7 @@
 #pragma once
 
-// What the stress and soak suites share: the sanitizer in use (counts are scaled down under
-// one, and allocator-dependent bounds skipped), a watchdog, and the panel-versus-device check.
+// What the stress and soak suites share: the sanitizer in use (allocator-dependent bounds are
+// skipped under one; counts come from soakCount), a watchdog, and the panel-versus-device check.
 
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/PanelTestSupport.h"
+#include "support/Timing.h"
 
 namespace tarvik::test
 {
@@ -27,24 +28,6 @@ constexpr bool underSanitizer = false;
 constexpr bool underSanitizer = false;
 #endif
 
-#if defined(__SANITIZE_THREAD__)
-constexpr bool underThreadSanitizer = true;
-#elif defined(__has_feature)
- #if __has_feature(thread_sanitizer)
-constexpr bool underThreadSanitizer = true;
- #else
-constexpr bool underThreadSanitizer = false;
- #endif
-#else
-constexpr bool underThreadSanitizer = false;
-#endif
-
-/** The full count, or a share of it under a sanitizer (TSan is the slowest). */
-constexpr int scaledCount (int full, int underAsan, int underTsan)
-{
-    return underThreadSanitizer ? underTsan : (underSanitizer ? underAsan : full);
-}
-
 /** Ends the process with a message if the guarded scope is still running after the time
     given: a deadlock then fails the test instead of hanging it.
 */
@@ -55,7 +38,7 @@ public:
         : name (std::move (what)),
           thread ([this, seconds] {
               std::unique_lock<std::mutex> guard (lock);
-              if (! wake.wait_for (guard, std::chrono::seconds (seconds), [this] { return finished; }))
+              if (! wake.wait_for (guard, std::chrono::milliseconds (scaled (seconds * 1000)), [this] { return finished; }))
               {
                   std::fprintf (stderr, "WATCHDOG: '%s' still running after %d s; deadlocked?\n", name.c_str(), seconds);
                   std::fflush (stderr);

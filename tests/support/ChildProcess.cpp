@@ -1,6 +1,8 @@
 #include "ChildProcess.h"
+#include "Timing.h"
 
 #include <csignal>
+#include <dirent.h>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -167,7 +169,7 @@ bool ChildProcess::isRunning()
 
 bool ChildProcess::waitForExit (int timeoutMilliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMilliseconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (scaled (timeoutMilliseconds));
 
     while (isRunning())
     {
@@ -257,6 +259,101 @@ std::string readFile (const std::string& path)
     return buffer.str();
 }
 
+namespace
+{
+std::vector<ProcessInfo> liveProcesses (const std::function<bool (const ProcessInfo&)>& wanted)
+{
+    std::vector<ProcessInfo> found;
+    DIR* proc = ::opendir ("/proc");
+    if (proc == nullptr)
+        return found;
+
+    const auto self = ::getpid();
+
+    while (const auto* entry = ::readdir (proc))
+    {
+        const auto pid = (pid_t) std::atoi (entry->d_name);
+        if (pid <= 0 || pid == self)
+            continue;
+
+        const auto folder = std::string ("/proc/") + entry->d_name;
+
+        // "pid (name) state ppid pgrp ...": the name may hold blanks and parentheses.
+        const auto stat = readFile (folder + "/stat");
+        const auto close = stat.rfind (')');
+        if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X')
+            continue;
+
+        ProcessInfo info;
+        info.pid = pid;
+        std::istringstream rest (stat.substr (close + 4));
+        long parent = 0, group = 0;
+        rest >> parent >> group;
+        info.group = (pid_t) group;
+
+        info.commandLine = readFile (folder + "/cmdline");
+        for (auto& c : info.commandLine)
+            if (c == '\0')
+                c = ' ';
+        info.environment = readFile (folder + "/environ");
+
+        if (wanted (info))
+            found.push_back (std::move (info));
+    }
+
+    ::closedir (proc);
+    return found;
+}
+} // namespace
+
+std::vector<ProcessInfo> processesWithEnvironment (const std::string& entry)
+{
+    return liveProcesses ([&] (const ProcessInfo& p) {
+        return p.environment.compare (0, entry.size() + 1, entry + '\0') == 0
+            || p.environment.find ('\0' + entry + '\0') != std::string::npos;
+    });
+}
+
+std::vector<ProcessInfo> processesMentioning (const std::string& text)
+{
+    return liveProcesses ([&] (const ProcessInfo& p) { return p.commandLine.find (text) != std::string::npos; });
+}
+
+std::vector<ProcessInfo> processesInGroup (pid_t group)
+{
+    return liveProcesses ([&] (const ProcessInfo& p) { return p.group == group; });
+}
+
+std::vector<ProcessInfo> processesLeftAfter (const std::function<std::vector<ProcessInfo>()>& lookup, int timeoutMilliseconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (scaled (timeoutMilliseconds));
+    auto left = lookup();
+
+    while (! left.empty() && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for (std::chrono::milliseconds (20));
+        left = lookup();
+    }
+
+    return left;
+}
+
+std::string killWithTheirGroups (const std::vector<ProcessInfo>& processes)
+{
+    std::string lines;
+    const auto ownGroup = ::getpgrp();
+
+    for (const auto& p : processes)
+    {
+        if (p.group > 1 && p.group != ownGroup)
+            ::kill (-p.group, SIGKILL);
+        ::kill (p.pid, SIGKILL);
+        lines += "  " + std::to_string (p.pid) + " (group " + std::to_string (p.group) + "): " + p.commandLine + "\n";
+    }
+
+    return lines;
+}
+
 VirtualDisplay::VirtualDisplay (const std::vector<std::string>& extraArguments, int timeoutMilliseconds)
 {
     // Xvfb writes the display number it picked to fd 3.
@@ -277,7 +374,7 @@ VirtualDisplay::VirtualDisplay (const std::vector<std::string>& extraArguments, 
     std::string number;
     pollfd reader { fds[0], POLLIN, 0 };
 
-    while (started && ::poll (&reader, 1, timeoutMilliseconds) > 0)
+    while (started && ::poll (&reader, 1, scaled (timeoutMilliseconds)) > 0)
     {
         char c = 0;
         if (::read (fds[0], &c, 1) != 1 || c == '\n')

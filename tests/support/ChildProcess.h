@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,7 +49,8 @@ public:
 
     bool isRunning();
 
-    /** Waits for the program to end; false when it still runs after the timeout. */
+    /** Waits for the program to end; false when it still runs after the timeout (scaled by
+        timeoutScale()). */
     bool waitForExit (int timeoutMilliseconds);
 
     /** Sends the program (not its group) a signal; false once it has ended. */
@@ -83,6 +85,31 @@ std::string runAndCapture (const std::vector<std::string>& argv,
                            int* exitCode = nullptr);
 
 std::string readFile (const std::string& path);
+
+/** A live process as /proc shows it (zombies are left out: they have ended). */
+struct ProcessInfo
+{
+    pid_t pid = 0, group = 0;
+    /** The arguments joined by blanks. */
+    std::string commandLine;
+    /** The environment's entries, each ended by a NUL. */
+    std::string environment;
+};
+
+/** The live processes other than this one whose environment holds the entry ("HOME=/tmp/x")
+    or whose command line contains the text. */
+std::vector<ProcessInfo> processesWithEnvironment (const std::string& entry);
+std::vector<ProcessInfo> processesMentioning (const std::string& text);
+std::vector<ProcessInfo> processesInGroup (pid_t group);
+
+/** Waits (up to the scaled timeout) for the lookup to come back empty; returns what it found
+    last. A group just sent SIGKILL takes a moment to go. */
+std::vector<ProcessInfo> processesLeftAfter (const std::function<std::vector<ProcessInfo>()>& lookup,
+                                             int timeoutMilliseconds = 3000);
+
+/** Ends each process with its whole group (never this process's own group); returns a line
+    per process, for a failure message. */
+std::string killWithTheirGroups (const std::vector<ProcessInfo>& processes);
 
 /** A private Xvfb server; it picks a free display number itself (-displayfd), so parallel
     servers never fight over one. */

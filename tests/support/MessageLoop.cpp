@@ -1,4 +1,5 @@
 #include "support/MessageLoop.h"
+#include "support/Timing.h"
 
 namespace tarvik::test
 {
@@ -9,7 +10,7 @@ void pumpFor (int milliseconds)
 
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMilliseconds)
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMilliseconds;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) scaled (timeoutMilliseconds);
 
     while (! condition())
     {

@@ -8,6 +8,7 @@ namespace tarvik::test
 /** Pumps the message loop for the given time. */
 void pumpFor (int milliseconds);
 
-/** Pumps the message loop until the condition holds or the time runs out; returns the condition. */
+/** Pumps the message loop until the condition holds or the time runs out; returns the condition.
+    The time is scaled by timeoutScale(). */
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMilliseconds = 5000);
 } // namespace tarvik::test

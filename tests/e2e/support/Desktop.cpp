@@ -1,5 +1,8 @@
 #include "Desktop.h"
 
+// Before Xlib, whose macros clash with its names.
+#include <gtest/gtest.h>
+
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -66,8 +69,24 @@ Desktop::Desktop() = default;
 
 Desktop::~Desktop()
 {
+    // Each runs in a process group of its own (ChildProcess), which must be empty afterwards.
+    std::vector<pid_t> groups;
+    if (windowManager != nullptr)
+        groups.push_back (windowManager->pid());
+    if (xvfb != nullptr)
+        groups.push_back (xvfb->process().pid());
+
     windowManager.reset();
     xvfb.reset();
+
+    for (const auto group : groups)
+    {
+        if (group <= 0)
+            continue;
+        const auto left = test::processesLeftAfter ([group] { return test::processesInGroup (group); });
+        const auto killed = test::killWithTheirGroups (left);
+        EXPECT_TRUE (left.empty()) << "processes of the desktop outlived it:\n" << killed;
+    }
 }
 
 bool Desktop::start()

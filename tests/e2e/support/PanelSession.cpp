@@ -5,13 +5,17 @@
 #include <filesystem>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include "support/Timing.h"
+
 namespace tarvik::e2e
 {
 namespace fs = std::filesystem;
 
 bool eventually (const std::function<bool()>& condition, int timeoutMilliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMilliseconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (test::scaled (timeoutMilliseconds));
     while (! condition())
     {
         if (std::chrono::steady_clock::now() >= deadline)
@@ -39,6 +43,12 @@ PanelSession::~PanelSession()
     // Leave the program and the desktop in the order a session ends.
     for (auto& p : instances)
         p->stop();
+
+    // Whatever the programs started (with the session's home) goes with them.
+    const auto left = test::processesLeftAfter ([this] { return processesOfTheSession(); });
+    const auto killed = test::killWithTheirGroups (left);
+    EXPECT_TRUE (left.empty()) << "processes outlived the session:\n" << killed;
+
     std::error_code ignored;
     fs::remove_all (home, ignored);
 }
@@ -97,31 +107,19 @@ SimClient& PanelSession::simOf (size_t instance)
     return *client;
 }
 
+std::vector<test::ProcessInfo> PanelSession::processesOfTheSession() const
+{
+    return test::processesWithEnvironment ("HOME=" + home);
+}
+
 int PanelSession::runningPrograms() const
 {
+    // Ours: started as the program, with this session's home folder.
+    const std::string binary = TARVIK_PANEL_BINARY;
     int count = 0;
-    const auto binary = fs::weakly_canonical (TARVIK_PANEL_BINARY);
-
-    for (const auto& entry : fs::directory_iterator ("/proc"))
-    {
-        std::error_code error;
-        const auto exe = fs::read_symlink (entry.path() / "exe", error);
-        if (error || exe != binary)
-            continue;
-
-        // Only ours: the environment names this session's home folder.
-        const auto environment = readFile ((entry.path() / "environ").string());
-        if (environment.find ("HOME=" + home + '\0') == std::string::npos)
-            continue;
-
-        // A zombie has ended; it only waits for us to collect it.
-        const auto status = readFile ((entry.path() / "stat").string());
-        const auto close = status.rfind (')');
-        if (close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z')
-            continue;
-
-        ++count;
-    }
+    for (const auto& p : processesOfTheSession())
+        if (p.commandLine.compare (0, binary.size() + 1, binary + " ") == 0)
+            ++count;
     return count;
 }
 

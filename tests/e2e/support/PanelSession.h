@@ -39,6 +39,9 @@ public:
     /** Processes of the program that run with this session's home folder. */
     int runningPrograms() const;
 
+    /** Every live process with this session's home folder: the programs and what they started. */
+    std::vector<test::ProcessInfo> processesOfTheSession() const;
+
     Desktop& desktop() noexcept { return screen; }
     std::string settingsFile() const;
     std::string settingsText() const;
@@ -64,7 +67,7 @@ private:
     int stepCounter = 0;
 };
 
-/** Polls the condition for up to the timeout; returns it. */
+/** Polls the condition for up to the timeout (scaled by timeoutScale()); returns it. */
 bool eventually (const std::function<bool()>& condition, int timeoutMilliseconds = 3000);
 
 inline constexpr const char* mainWindowTitle = "Tarvik Panel v1.2.0.0";

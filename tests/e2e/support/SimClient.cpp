@@ -9,6 +9,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/Timing.h"
+
 namespace tarvik::e2e
 {
 SimClient::~SimClient()
@@ -19,7 +21,7 @@ SimClient::~SimClient()
 
 bool SimClient::connect (const std::string& socketPath, int timeoutMilliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMilliseconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (test::scaled (timeoutMilliseconds));
 
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
@@ -51,7 +53,7 @@ std::string SimClient::command (const std::string& line)
     while (pending.find ('\n') == std::string::npos)
     {
         pollfd pfd { fd, POLLIN, 0 };
-        if (poll (&pfd, 1, 10000) <= 0)
+        if (poll (&pfd, 1, test::scaled (10000)) <= 0)
             return {};
 
         char buffer[512];
