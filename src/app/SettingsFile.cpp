@@ -117,40 +117,48 @@ Bytes readBounded (const juce::File& file, juce::MemoryBlock& bytes)
     return result;
 }
 
-/** Reads the binary properties data as the framework does, checking every text first. */
-bool readBinaryProperties (juce::InputStream& in, juce::StringPairArray& properties)
+/** Reads the binary properties data as the framework does, checking every text first. Only
+    data that decodes whole is taken: a count, exactly that many pairs each ending in its zero
+    byte, and nothing after them. The framework stops quietly wherever the data runs out.
+*/
+bool readBinaryProperties (const juce::uint8* data, size_t size, juce::StringPairArray& properties)
 {
-    juce::MemoryOutputStream text;
-    int pairs = 0;
+    if (size < 4)
+        return false;
 
-    for (int count = in.readInt(); --count >= 0 && ! in.isExhausted();)
+    const auto count = (int) juce::ByteOrder::littleEndianInt (data);
+
+    if (count < 0 || count > maxElements)
+        return false;
+
+    size_t position = 4;
+
+    for (int i = 0; i < count; ++i)
     {
-        if (++pairs > maxElements)
-            return false;
-
         juce::String keyAndValue[2];
 
         for (auto& s : keyAndValue)
         {
-            text.reset();
+            const auto* start = data + position;
+            const auto* end = static_cast<const juce::uint8*> (std::memchr (start, 0, size - position));
 
-            // An exhausted stream reads as zero bytes, which ends the text.
-            for (auto c = in.readByte(); c != 0; c = in.readByte())
-                text.writeByte (c);
-
-            const auto* data = static_cast<const juce::uint8*> (text.getData());
-
-            if (! isWellFormedUtf8 (data, text.getDataSize()))
+            if (end == nullptr)
                 return false;
 
-            s = juce::String::fromUTF8 (reinterpret_cast<const char*> (data), (int) text.getDataSize());
+            const auto length = (size_t) (end - start);
+
+            if (! isWellFormedUtf8 (start, length))
+                return false;
+
+            s = juce::String::fromUTF8 (reinterpret_cast<const char*> (start), (int) length);
+            position += length + 1;
         }
 
         if (keyAndValue[0].isNotEmpty())
             properties.set (keyAndValue[0], keyAndValue[1]);
     }
 
-    return true;
+    return position == size;
 }
 
 /** After an '&': one of the predefined entities or a character reference, as the framework
@@ -380,22 +388,22 @@ bool readProperties (const juce::MemoryBlock& bytes, juce::StringPairArray& prop
     if (size >= 4)
     {
         const auto magic = (int) juce::ByteOrder::littleEndianInt (data);
-        juce::MemoryInputStream afterMagic (data + 4, size - 4, false);
 
         if (magic == (int) juce::ByteOrder::makeInt ('P', 'R', 'O', 'P'))
-            return readBinaryProperties (afterMagic, properties);
+            return readBinaryProperties (data + 4, size - 4, properties);
 
         if (magic == (int) juce::ByteOrder::makeInt ('C', 'P', 'R', 'P'))
         {
+            juce::MemoryInputStream afterMagic (data + 4, size - 4, false);
             juce::GZIPDecompressorInputStream unzipped (afterMagic);
             juce::MemoryOutputStream decompressed;
             decompressed.writeFromInputStream (unzipped, (juce::int64) maxDecompressedBytes + 1);
 
+            // Bytes that do not decompress give none, which hold no count either.
             if (decompressed.getDataSize() > maxDecompressedBytes)
                 return false;
 
-            juce::MemoryInputStream in (decompressed.getData(), decompressed.getDataSize(), false);
-            return readBinaryProperties (in, properties);
+            return readBinaryProperties (static_cast<const juce::uint8*> (decompressed.getData()), decompressed.getDataSize(), properties);
         }
     }
 
@@ -440,6 +448,11 @@ SettingsFile::~SettingsFile()
 
 void SettingsFile::removeStaleTemporaryFiles (const juce::File& settingsFile)
 {
+    removeStaleTemporaryFiles (settingsFile, ::geteuid());
+}
+
+void SettingsFile::removeStaleTemporaryFiles (const juce::File& settingsFile, uid_t owner)
+{
     // The framework's temporary file for "<name><ext>": "<name>_temp<hex><ext>", with a
     // number after the hex digits should that name be taken already.
     const auto prefix = settingsFile.getFileNameWithoutExtension() + "_temp";
@@ -459,7 +472,7 @@ void SettingsFile::removeStaleTemporaryFiles (const juce::File& settingsFile)
 
         const auto path = candidate.getFullPathName();
 
-        if (::lstat (path.toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode) && info.st_uid == ::geteuid())
+        if (::lstat (path.toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode) && info.st_uid == owner)
             ::unlink (path.toRawUTF8());
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <juce_data_structures/juce_data_structures.h>
 
 /** What became of reading a settings file. */
@@ -19,9 +21,10 @@ enum class SettingsFileRead
     Here only a regular file of at most maxBytes is read, without blocking and without
     following a link to anything else; XML must carry no document type and no entity
     beyond the predefined ones and character references, and stay within maxNesting and
-    maxElements; the binary properties formats ("PROP", and "CPRP" compressed) must hold
-    well-formed UTF-8 in every key and value, within maxElements pairs. Whatever passes is
-    read the way the framework reads it, so every file the framework writes reads the same.
+    maxElements; the binary properties formats ("PROP", and "CPRP" compressed) must decode
+    whole, to exactly the pairs they count, within maxElements pairs and with well-formed
+    UTF-8 in every key and value. Whatever passes is read the way the framework reads it, so
+    every file the framework writes reads the same.
 */
 SettingsFileRead readSettingsFile (const juce::File& file, juce::StringPairArray& properties);
 
@@ -54,6 +57,10 @@ public:
         user named as the framework names its temporary files for it. Nothing else is touched.
     */
     static void removeStaleTemporaryFiles (const juce::File& settingsFile);
+
+    /** The same for the files of the given user, so that the owner check can be tried
+        without the rights to make another user's file. */
+    static void removeStaleTemporaryFiles (const juce::File& settingsFile, uid_t owner);
 
 private:
     void propertyChanged() override;

@@ -19,6 +19,7 @@ enum class Call
     IOServiceAddMatchingNotification,
     IOServiceGetMatchingServices,
     IORegistryEntryCreateCFProperties,
+    IORegistryEntryGetRegistryEntryID,
     IOObjectRelease,
     IORegisterForSystemPower,       // returns 0
     IOAllowPowerChange,

@@ -212,6 +212,9 @@ kern_return_t IORegistryEntryGetRegistryEntryID (io_registry_entry_t entry, uint
         return kIOReturnBadArgument;
     *entryID = 0;
 
+    if (auto status = injectedFailure (Call::IORegistryEntryGetRegistryEntryID))
+        return status;
+
     auto& w = world();
     const std::lock_guard<std::mutex> guard (w.lock);
 

@@ -290,3 +290,40 @@ TEST (Program, NoDisplaySaysWhichAndEndsWithStatusOne)
         EXPECT_FALSE (home.settingsFile().getParentDirectory().exists()) << "the settings folder was created";
     }
 }
+
+TEST (Program, NoDisplayVariableNamesTheDefaultDisplayAndEndsWithStatusOne)
+{
+    // Without DISPLAY the program tries ":0.0", which another test's server may hold: it runs
+    // where none can be reached, in namespaces of its own over an empty socket folder.
+    const std::vector<std::string> isolated { "unshare", "--user", "--map-root-user", "--net", "--mount" };
+    int probe = -1;
+    auto probeCommand = isolated;
+    probeCommand.push_back ("true");
+    runAndCapture (probeCommand, {}, 10000, &probe);
+    if (probe != 0)
+        GTEST_SKIP() << "no namespaces to be had here, so no display-free place to start the program";
+
+    ProgramHome home;
+    const auto errFile = home.root.getChildFile ("stderr.txt");
+    ChildProcess::Options options;
+    options.arguments = isolated;
+    options.arguments.insert (options.arguments.end(),
+                              { "sh", "-c", "mount -t tmpfs none /tmp/.X11-unix 2>/dev/null || [ ! -e /tmp/.X11-unix ] || exit 97; exec \"$0\"",
+                                TARVIK_PANEL_PROGRAM });
+    options.inheritEnvironment = false;
+    const auto env = home.environment();
+    for (auto& key : env.getAllKeys())
+        if (key != "DISPLAY")
+            options.environment[key.toStdString()] = env[key].toStdString();
+    options.standardError = errFile.getFullPathName().toStdString();
+
+    ChildProcess run;
+    ASSERT_TRUE (run.start (options));
+    ASSERT_TRUE (run.waitForExit (exitTimeout)) << "the program kept running without a display";
+    EXPECT_EQ (run.exitCode(), 1) << errFile.loadFileAsString();
+
+    auto lines = juce::StringArray::fromLines (errFile.loadFileAsString().trimEnd());
+    lines.removeString (juce::SystemStats::getJUCEVersion());
+    EXPECT_EQ (lines.joinIntoString ("\n"), "Tarvik Panel: cannot open the X display \":0.0\" (DISPLAY is not set)");
+    EXPECT_FALSE (home.settingsFile().getParentDirectory().exists()) << "the settings folder was created";
+}

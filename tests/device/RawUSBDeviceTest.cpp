@@ -325,6 +325,92 @@ TEST_F (RawUSBDevice, OnlyTheHeldDevicesOwnTerminationLetsItGoAndAPresentOneIsTa
     EXPECT_EQ (sim.liveUsbInterfaces(), 0);
 }
 
+TEST_F (RawUSBDevice, ASecondArrivalOfTheHeldDeviceKeepsItAndReleasesTheService)
+{
+    sim.attachTarvik();
+    RegisterRawDeviceNotifications();
+    out.takeNew();
+    auto* const held = gUSBdevice;
+    ASSERT_NE (held, nullptr);
+
+    // The same registry entry handed to the arrival callback once more.
+    io_iterator_t again = 0;
+    ASSERT_EQ (IOServiceGetMatchingServices (kIOMasterPortDefault, IOServiceMatching (kIOUSBDeviceClassName), &again), KERN_SUCCESS);
+    RawDeviceAdded (nullptr, again);
+    IOObjectRelease (again);
+
+    EXPECT_EQ (out.takeNew(), (Lines { addedLine })) << "the held device was opened again";
+    EXPECT_EQ (gUSBdevice, held);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1);
+    EXPECT_EQ (sim.heldServiceReferences(), 0) << "the service of the second arrival was kept";
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+    EXPECT_EQ (sim.loopback(), 1);
+}
+
+TEST_F (RawUSBDevice, HeldWithoutARegistryIdTheDeviceGoesAtAnyTerminationAndAPresentOneIsTaken)
+{
+    Fault unreadable;
+    unreadable.call = Call::IORegistryEntryGetRegistryEntryID;
+    unreadable.status = static_cast<IOReturn> (0xE00002F0);
+    sim.injectFault (unreadable);
+    sim.attachTarvik();
+    sim.attachUsbDevice (UsbDeviceSpec {});
+
+    RegisterRawDeviceNotifications();
+    EXPECT_EQ (out.takeNew(), concat ({ { removedLine, removedLine, addedLine }, deviceLines(), deviceLines() }));
+    auto* const held = gUSBdevice;
+    ASSERT_NE (held, nullptr);
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1);
+
+    // The TARVIK, replaced at start, goes: which one went cannot be told, so the held one is
+    // let go and the one still registered opened afresh.
+    sim.detachTarvik();
+    ASSERT_TRUE (pumpUntil ([&] { return gUSBdevice != held && gUSBdevice != nullptr; }, 3000)) << "the held device stayed";
+    EXPECT_EQ (out.takeNew(), concat ({ { removedLine }, deviceLines() }));
+    EXPECT_EQ (sim.liveUsbInterfaces(), 1);
+    EXPECT_EQ (sim.heldServiceReferences(), 0);
+
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+    const auto transfers = sim.usbTransfers();
+    ASSERT_EQ (transfers.size(), 3u);
+    EXPECT_FALSE (transfers.back().toTarvik) << "the request goes to the device still attached";
+}
+
+TEST_F (RawUSBDevice, ATerminationWhoseIdCannotBeReadLetsTheHeldDeviceGoOnlyOnceItIsUnregistered)
+{
+    sim.attachTarvik();
+    const int other = sim.attachUsbDevice (UsbDeviceSpec {});
+    RegisterRawDeviceNotifications();
+    out.takeNew();
+    auto* const held = gUSBdevice;
+    ASSERT_NE (held, nullptr);
+
+    // The replaced TARVIK goes, its id unreadable at the removal alone: the held device is
+    // still registered and stays as it is.
+    Fault once;
+    once.call = Call::IORegistryEntryGetRegistryEntryID;
+    once.status = static_cast<IOReturn> (0xE00002F0);
+    once.times = 1;
+    sim.injectFault (once);
+    sim.detachTarvik();
+    ASSERT_TRUE (pumpUntil ([&] { return out.takeNew() == Lines { removedLine }; }, 3000));
+    pumpFor (100);
+    EXPECT_TRUE (out.takeNew().empty()) << "the held device was let go and opened again";
+    EXPECT_EQ (gUSBdevice, held);
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kIOReturnSuccess);
+
+    // The held device goes with no id readable at all: it is no longer registered, so it goes.
+    sim.clearFaults();
+    Fault always = once;
+    always.times = -1;
+    sim.injectFault (always);
+    sim.detachUsbDevice (other);
+    ASSERT_TRUE (pumpUntil ([] { return gUSBdevice == nullptr; }, 3000)) << "a device no longer registered stayed held";
+    EXPECT_EQ (sim.liveUsbInterfaces(), 0);
+    EXPECT_TRUE (lastReleaseFollowedAClose (sim));
+    EXPECT_EQ (ubs_hw_toggleLoopbackMode (1), kNoDevice);
+}
+
 TEST_F (RawUSBDevice, NoMasterPortRegistersNothing)
 {
     Fault noPort;

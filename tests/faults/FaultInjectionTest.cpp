@@ -58,6 +58,7 @@ std::string callName (Call call)
         case Call::IOServiceAddMatchingNotification:  return "IOServiceAddMatchingNotification";
         case Call::IOServiceGetMatchingServices:      return "IOServiceGetMatchingServices";
         case Call::IORegistryEntryCreateCFProperties: return "IORegistryEntryCreateCFProperties";
+        case Call::IORegistryEntryGetRegistryEntryID: return "IORegistryEntryGetRegistryEntryID";
         case Call::IOObjectRelease:                   return "IOObjectRelease";
         case Call::IORegisterForSystemPower:          return "IORegisterForSystemPower";
         case Call::IOAllowPowerChange:                return "IOAllowPowerChange";
@@ -917,6 +918,7 @@ std::vector<Row> faultTable()
         { fails (C::IONotificationPortCreate), Flow::rawStart, { printsNo (addedLine), masterPortGivenBack(), rawDevice (false), requestReturns (kIOReturnNoDevice) } },
         { fails (C::IONotificationPortCreate), Flow::rawAttach, { printsNo (addedLine), rawDevice (false), requestReturns (kIOReturnNoDevice) }, From::start },
         { fails (C::IOServiceGetMatchingServices), Flow::rawDetach, { rawDevice (false) } },
+        { fails (C::IORegistryEntryGetRegistryEntryID), Flow::rawDetach, { rawDevice (false) } },
         { fails (C::IOServiceAddMatchingNotification), Flow::rawStart, { rawDevice (false), requestReturns (kIOReturnNoDevice) } },
         { fails (C::IOCreatePlugInInterfaceForService), Flow::rawStart, { prints ("Unable to create a plug-in (" + failure + ")"), rawDevice (false), requestReturns (kIOReturnNoDevice) } },
         { fails (C::IOCreatePlugInInterfaceForService), Flow::rawAttach, { prints (addedLine), prints ("Unable to create a plug-in (" + failure + ")"), rawDevice (false) } },

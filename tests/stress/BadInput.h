@@ -112,6 +112,8 @@ struct SettingsCase
     juce::String storedLoopbackAfter;
     /** Whether a run is able to write the file (false for the folder or file being in the way). */
     bool fileCanBeWritten = true;
+    /** Whether the file is taken as damaged (the one line on stderr) rather than read or missing. */
+    bool damaged = true;
 };
 
 inline void writeBytes (const juce::File& file, const juce::MemoryBlock& bytes)
@@ -167,6 +169,56 @@ inline juce::MemoryBlock binaryPropertiesWithACharacterCutShort (bool compressed
     return binaryProperties ({ { "loopback", "1" }, { "WindowPosition", "10 20 316 4\xef" } }, compressed);
 }
 
+/** The bytes of a binary settings file's pairs after the four-byte count, as the framework
+    writes them. */
+inline size_t binaryPairBytes (const std::vector<std::pair<std::string, std::string>>& pairs)
+{
+    size_t size = 0;
+    for (auto& [key, value] : pairs)
+        size += key.size() + 1 + value.size() + 1;
+    return size;
+}
+
+/** "loopback" = "1" and then numbered pairs, count pairs in all. */
+inline std::vector<std::pair<std::string, std::string>> pairsWithLoopback (int count)
+{
+    std::vector<std::pair<std::string, std::string>> pairs { { "loopback", "1" } };
+    for (int i = 1; i < count; ++i)
+        pairs.push_back ({ "key" + std::to_string (i), std::to_string (i) });
+    return pairs;
+}
+
+/** A compressed binary file holding "loopback" = "1" whose data decompresses to exactly the
+    given number of bytes. */
+inline juce::MemoryBlock compressedOfDecompressedSize (size_t decompressed)
+{
+    const std::vector<std::pair<std::string, std::string>> head { { "loopback", "1" }, { "pad", "" } };
+    const auto padding = decompressed - 4 - binaryPairBytes (head);
+    return binaryProperties ({ head[0], { "pad", std::string (padding, 'x') } }, true);
+}
+
+/** How many bytes a compressed binary file's data decompresses to. */
+inline size_t decompressedSize (const juce::File& file)
+{
+    juce::FileInputStream in (file);
+    in.setPosition (4);
+    juce::GZIPDecompressorInputStream unzipped (in);
+    juce::MemoryOutputStream out;
+    out.writeFromInputStream (unzipped, -1);
+    return out.getDataSize();
+}
+
+/** An XML settings file holding "loopback" = "1" of exactly the given size, written as the
+    bytes stand (replaceWithText would make each line end two bytes long). */
+inline void writeXmlOfExactSize (const juce::File& file, size_t bytes)
+{
+    const auto head = propertiesXml (valueXml ("loopback", "1") + valueXml ("x", "")).toStdString();
+    auto text = head;
+    text.insert (text.rfind ("\"\"") + 1, std::string (bytes - head.size(), 'x'));
+    writeBytes (file, rawBytes (text));
+    ASSERT_EQ (file.getSize(), (juce::int64) bytes);
+}
+
 /** The table of broken settings. */
 inline std::vector<SettingsCase> brokenSettings()
 {
@@ -201,6 +253,44 @@ inline std::vector<SettingsCase> brokenSettings()
           [] (const juce::File& f) { writeBytes (settingsFileIn (f), binaryProperties ({ { "loopback", "1" }, { "Window\x80", "\xc0\xaf" } }, false)); }, "", true },
         { "compressed format, a value ending inside a character",
           [] (const juce::File& f) { writeBytes (settingsFileIn (f), binaryPropertiesWithACharacterCutShort (true)); }, "", true },
+        // Binary data the framework stops reading quietly: too short, too long, or cut off.
+        { "binary format, a pair count of 0xFFFFFFFF and a short body",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), rawBytes (std::string ("PROP\xff\xff\xff\xffloopback\0" "1\0", 19))); }, "", true },
+        { "binary format, more pairs counted than held",
+          [] (const juce::File& f) {
+              auto bytes = binaryProperties ({ { "loopback", "1" }, { "WindowPosition", "100 120 316 429" } }, false);
+              bytes[4] = 3;
+              writeBytes (settingsFileIn (f), bytes);
+          }, "", true },
+        { "binary format, bytes after the last pair",
+          [] (const juce::File& f) {
+              auto bytes = binaryProperties ({ { "loopback", "1" } }, false);
+              bytes.append ("junk", 4);
+              writeBytes (settingsFileIn (f), bytes);
+          }, "", true },
+        { "compressed format, bytes that do not decompress",
+          [] (const juce::File& f) { writeBytes (settingsFileIn (f), rawBytes ("CPRPnot compressed at all")); }, "", true },
+        { "compressed format, the data cut off half-way",
+          [] (const juce::File& f) {
+              std::mt19937 random (12);
+              std::string digits (4000, '0');
+              for (auto& d : digits)
+                  d = (char) ('0' + random() % 10);
+              auto bytes = binaryProperties ({ { "loopback", "1" }, { "WindowPosition", digits } }, true);
+              bytes.setSize (bytes.getSize() / 2);
+              writeBytes (settingsFileIn (f), bytes);
+          }, "", true },
+        { "binary format, pairs one beyond the bound",
+          [] (const juce::File& f) {
+              const auto pairs = pairsWithLoopback (1001);
+              ASSERT_EQ (pairs.size(), 1001u);
+              writeBytes (settingsFileIn (f), binaryProperties (pairs, false));
+          }, "", true },
+        { "compressed format, one byte beyond 1 MiB decompressed",
+          [] (const juce::File& f) {
+              writeBytes (settingsFileIn (f), compressedOfDecompressedSize (1024 * 1024 + 1));
+              ASSERT_EQ (decompressedSize (settingsFileIn (f)), (size_t) 1024 * 1024 + 1);
+          }, "", true },
         { "huge file (20 MB window position)",
           [] (const juce::File& f) {
               const auto huge = juce::String::repeatedString ("x", 20 * 1024 * 1024);
@@ -218,11 +308,16 @@ inline std::vector<SettingsCase> brokenSettings()
         { "document type without entities", file ("<!DOCTYPE PROPERTIES>\n" + propertiesXml (valueXml ("loopback", "1")).fromFirstOccurrenceOf ("\n\n", false, false)), "", true },
         { "50,000 nested elements", file (nestedElements (50000)), "", true },
         { "1,000,000 nested elements", file (nestedElements (1000000)), "", true },
-        { "nesting one beyond the bound, small", file (nestedElements (32)), "", true },
+        // 33 levels: PROPERTIES, VALUE and 31 more, behind a value that reading would keep.
+        { "nesting one beyond the bound, small",
+          file (propertiesXml (valueXml ("loopback", "1") + "  <VALUE name=\"deep\">" + juce::String::repeatedString ("<a>", 31)
+                               + juce::String::repeatedString ("</a>", 31) + "</VALUE>\n")), "", true },
+        { "a character reference to NUL", file (propertiesXml (valueXml ("loopback", "1") + valueXml ("x", "a&#0;b"))), "", true },
+        { "a hexadecimal character reference to NUL", file (propertiesXml (valueXml ("loopback", "1") + valueXml ("x", "a&#x0;b"))), "", true },
         // Deep nesting within 64 KiB, behind a comment and an instruction that end later than they seem to.
-        { "nesting after \"<!-->\"",
+        { "nesting after a comment opened as \"<!-->\"",
           file ("<PROPERTIES><!--> <![CDATA[ -->" + juce::String::repeatedString ("<a>", 20000) + "]]></PROPERTIES>"), "", true },
-        { "nesting after \"<?>\"",
+        { "nesting after an instruction opened as \"<?>\"",
           file ("<?> <![CDATA[ ?><PROPERTIES>" + juce::String::repeatedString ("<a>", 20000) + "]]></PROPERTIES>"), "", true },
         { "100,000 entries", file (manyEntries (100000)), "", true },
         { "entries beyond the bound, small", file (propertiesXml (valueXml ("loopback", "1") + juce::String::repeatedString ("<V/>", 999))), "", true },
@@ -234,30 +329,24 @@ inline std::vector<SettingsCase> brokenSettings()
           }, "", true },
         { "a link to /dev/zero", [] (const juce::File& f) { ASSERT_TRUE (juce::File ("/dev/zero").createSymbolicLink (settingsFileIn (f), true)); }, "", true },
         { "10 MB file", [] (const juce::File& f) { writeBytes (settingsFileIn (f), junk (10 * 1024 * 1024, 11, "<?xml version=\"1.0\"?><PROPERTIES>")); }, "", true },
-        { "one byte beyond 64 KiB",
-          [] (const juce::File& f) {
-              const auto head = propertiesXml (valueXml ("loopback", "1") + valueXml ("x", ""));
-              const auto padded = head.replace ("val=\"\"", "val=\"" + juce::String::repeatedString ("x", 64 * 1024 + 1 - head.getNumBytesAsUTF8()) + "\"");
-              ASSERT_EQ (padded.getNumBytesAsUTF8(), (size_t) 64 * 1024 + 1);
-              ASSERT_TRUE (settingsFileIn (f).replaceWithText (padded));
-          }, "", true },
-        { "window position as words", file (propertiesXml (valueXml ("WindowPosition", "left top wide tall"))), "", true },
-        { "window position with three numbers", file (propertiesXml (valueXml ("WindowPosition", "100 120 316"))), "", true },
-        { "window position as an empty rectangle", file (propertiesXml (valueXml ("WindowPosition", "100 120 0 429"))), "", true },
-        { "window position beyond any screen", file (propertiesXml (valueXml ("WindowPosition", "2147483647 -2147483648 316 429"))), "", true },
-        { "window position with a number beyond any int", file (propertiesXml (valueXml ("WindowPosition", "100 99999999999999999999 316 429"))), "", true },
+        { "one byte beyond 64 KiB", [] (const juce::File& f) { writeXmlOfExactSize (settingsFileIn (f), 64 * 1024 + 1); }, "", true },
+        { "window position as words", file (propertiesXml (valueXml ("WindowPosition", "left top wide tall"))), "", true, false },
+        { "window position with three numbers", file (propertiesXml (valueXml ("WindowPosition", "100 120 316"))), "", true, false },
+        { "window position as an empty rectangle", file (propertiesXml (valueXml ("WindowPosition", "100 120 0 429"))), "", true, false },
+        { "window position beyond any screen", file (propertiesXml (valueXml ("WindowPosition", "2147483647 -2147483648 316 429"))), "", true, false },
+        { "window position with a number beyond any int", file (propertiesXml (valueXml ("WindowPosition", "100 99999999999999999999 316 429"))), "", true, false },
         { "window position as an element",
-          file (propertiesXml ("  <VALUE name=\"WindowPosition\"><RECT x=\"1\" y=\"2\" w=\"316\" h=\"429\"/></VALUE>\n")), "", true },
-        { "loopback as a word", file (propertiesXml (valueXml ("loopback", "on"))), "on", true },
-        { "loopback 2", file (propertiesXml (valueXml ("loopback", "2"))), "0", true },
-        { "loopback -1", file (propertiesXml (valueXml ("loopback", "-1"))), "0", true },
-        { "loopback beyond any int", file (propertiesXml (valueXml ("loopback", "4294967297"))), "0", true },
-        { "loopback as an element", file (propertiesXml ("  <VALUE name=\"loopback\"><ON/></VALUE>\n")), "<ON/>", true },
-        { "both keys missing", file (propertiesXml (valueXml ("Loopback", "1") + valueXml ("windowposition", "100 120 316 429"))), "", true },
+          file (propertiesXml ("  <VALUE name=\"WindowPosition\"><RECT x=\"1\" y=\"2\" w=\"316\" h=\"429\"/></VALUE>\n")), "", true, false },
+        { "loopback as a word", file (propertiesXml (valueXml ("loopback", "on"))), "on", true, false },
+        { "loopback 2", file (propertiesXml (valueXml ("loopback", "2"))), "0", true, false },
+        { "loopback -1", file (propertiesXml (valueXml ("loopback", "-1"))), "0", true, false },
+        { "loopback beyond any int", file (propertiesXml (valueXml ("loopback", "4294967297"))), "0", true, false },
+        { "loopback as an element", file (propertiesXml ("  <VALUE name=\"loopback\"><ON/></VALUE>\n")), "<ON/>", true, false },
+        { "both keys missing", file (propertiesXml (valueXml ("Loopback", "1") + valueXml ("windowposition", "100 120 316 429"))), "", true, false },
         { "a folder in the file's place",
           [] (const juce::File& f) { ASSERT_TRUE (settingsFileIn (f).createDirectory().wasOk()); }, "", false },
         { "a file in the folder's place",
-          [] (const juce::File& f) { ASSERT_TRUE (f.deleteRecursively()); ASSERT_TRUE (f.replaceWithText ("not a folder")); }, "", false },
+          [] (const juce::File& f) { ASSERT_TRUE (f.deleteRecursively()); ASSERT_TRUE (f.replaceWithText ("not a folder")); }, "", false, false },
         // Taken as "can be written" only where the permissions really hold (not for root).
         { "read-only folder",
           [] (const juce::File& f) {
@@ -265,7 +354,7 @@ inline std::vector<SettingsCase> brokenSettings()
               ::chmod (f.getFullPathName().toRawUTF8(), 0555);
               ::chmod (settingsFileIn (f).getFullPathName().toRawUTF8(), 0444);
           },
-          "0", true },
+          "0", true, false },
     };
 }
 

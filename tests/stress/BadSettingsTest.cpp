@@ -2,8 +2,10 @@
 // 316 x 405 centred) without a crash, and a valid file must be written wherever that is
 // possible; where it is not, whatever is in the way is left as it was.
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <iostream>
 #include <thread>
 
@@ -14,6 +16,7 @@
 
 #include "BadInput.h"
 #include "app/PanelTestSupport.h"
+#include "app/SettingsFile.h"
 #include "app/ProgramRunner.h"
 
 using namespace tarvik::test;
@@ -86,122 +89,116 @@ void printCounts (int tried, int failures)
 {
     std::cout << "inputs tried: " << tried << ", failures: " << failures << std::endl;
 }
+
+/** A row's name as a test name: its words run together, each capitalised; a minus before a
+    digit becomes "Minus", other signs go. */
+std::string caseName (const ::testing::TestParamInfo<SettingsCase>& info)
+{
+    const std::string text (info.param.name);
+    std::string name;
+    bool wordStart = true;
+
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        const auto c = (unsigned char) text[i];
+
+        if (std::isalnum (c))
+        {
+            name += wordStart ? (char) std::toupper (c) : (char) c;
+            wordStart = false;
+        }
+        else if (c != '\'' && c != ',')
+        {
+            if (c == '-' && i + 1 < text.size() && std::isdigit ((unsigned char) text[i + 1]))
+                name += "Minus";
+            wordStart = true;
+        }
+    }
+
+    return name;
+}
 } // namespace
 
-TEST_F (BadSettings, ThePanelBuiltOnABrokenFileReadsDefaultsAndSavesAValidFile)
+namespace tarvik::test
 {
-    int tried = 0, failures = 0;
+// Names the row in failure messages instead of dumping its bytes.
+void PrintTo (const SettingsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+} // namespace tarvik::test
 
-    for (auto& c : brokenSettings())
-    {
-        SCOPED_TRACE (c.name);
-        const int failedBefore = failedChecks();
-        ++tried;
+class BrokenSettingsFile : public BadSettings, public ::testing::WithParamInterface<SettingsCase>
+{
+};
 
-        freshFolder();
-        c.prepare (folder);
-        const bool writable = c.fileCanBeWritten && canWriteIn (folder);
-        const auto before = folderSnapshot (folder);
+TEST_P (BrokenSettingsFile, ThePanelReadsDefaultsAndSavesAValidFile)
+{
+    const auto& c = GetParam();
+    c.prepare (folder);
+    const bool writable = c.fileCanBeWritten && canWriteIn (folder);
+    const auto before = folderSnapshot (folder);
 
-        makePanel();
-        EXPECT_EQ (inspect().loopbackMode(), 0);
+    // What decides the panel's "is damaged" line.
+    juce::StringPairArray read;
+    EXPECT_EQ (readSettingsFile (settingsFileIn (folder), read) == SettingsFileRead::damaged, c.damaged);
 
-        panel->savedWindowPosition ("10 20 316 429");
-        panel.reset(); // saves at once
+    makePanel();
+    EXPECT_EQ (inspect().loopbackMode(), 0);
 
-        if (writable)
-            expectValidSettingsFile (folder, c, "10 20 316 429");
-        else
-            EXPECT_EQ (folderSnapshot (folder), before) << "something in the way was changed";
+    panel->savedWindowPosition ("10 20 316 429");
+    panel.reset(); // saves at once
 
-        if (failedChecks() != failedBefore)
-            ++failures;
-    }
-
-    printCounts (tried, failures);
-    EXPECT_EQ (failures, 0);
+    if (writable)
+        expectValidSettingsFile (folder, c, "10 20 316 429");
+    else
+        EXPECT_EQ (folderSnapshot (folder), before) << "something in the way was changed";
 }
 
-TEST (BadSettingsProgram, TheProgramStartedOnABrokenFileOpensAtTheDefaultPlaceAndQuitsCleanly)
+class BrokenSettingsProgram : public ::testing::TestWithParam<SettingsCase>
 {
-    int tried = 0, failures = 0;
+};
+
+TEST_P (BrokenSettingsProgram, OpensAtTheDefaultPlaceSaysWhetherDamagedAndQuitsCleanly)
+{
+    const auto& c = GetParam();
     const auto centre = defaultCentredPosition();
     const auto defaultWindow = juce::String (centre.x) + " " + juce::String (centre.y) + " 316 " + juce::String (405 + menuBarStrip);
-    const auto cases = brokenSettings();
 
-    // A few programs at a time, each in a home of its own, to keep the suite quick.
-    constexpr size_t batchSize = 5;
+    ProgramHome home;
+    const auto folder = home.settingsFile().getParentDirectory();
+    ASSERT_TRUE (folder.createDirectory().wasOk());
+    c.prepare (folder);
+    const bool writable = c.fileCanBeWritten && canWriteIn (folder);
+    const auto before = folderSnapshot (folder);
 
-    for (size_t first = 0; first < cases.size(); first += batchSize)
-    {
-        struct Run
-        {
-            const SettingsCase* c;
-            std::unique_ptr<ProgramHome> home;
-            juce::File folder;
-            bool writable = false;
-            juce::String before;
-            std::unique_ptr<ProgramRun> run;
-            juce::String pos;
-        };
-        std::vector<Run> runs;
+    ProgramRun run (home, juce::StringArray());
+    run.waitForErrorLine ("POS: Korr: ", programStartTimeout);
+    EXPECT_EQ (positionLine (run.standardError()), "POS: " + juce::String (centre.x) + " " + juce::String (centre.y))
+        << run.standardError().substring (0, 2000);
 
-        for (size_t i = first; i < std::min (cases.size(), first + batchSize); ++i)
-        {
-            Run r;
-            r.c = &cases[i];
-            r.home = std::make_unique<ProgramHome>();
-            r.folder = r.home->settingsFile().getParentDirectory();
-            EXPECT_TRUE (r.folder.createDirectory().wasOk());
-            r.c->prepare (r.folder);
-            r.writable = r.c->fileCanBeWritten && canWriteIn (r.folder);
-            r.before = folderSnapshot (r.folder);
-            r.run = std::make_unique<ProgramRun> (*r.home, juce::StringArray());
-            runs.push_back (std::move (r));
-        }
+    const auto damagedLine = "Tarvik Panel: the settings file " + home.settingsFile().getFullPathName()
+                           + " is damaged; starting from the defaults";
+    EXPECT_EQ (juce::StringArray::fromLines (run.standardError()).indexOf (damagedLine) >= 0, c.damaged)
+        << run.standardError().substring (0, 2000);
 
-        for (auto& r : runs)
-        {
-            r.run->waitForErrorLine ("POS: Korr: ", programStartTimeout);
-            r.pos = positionLine (r.run->standardError());
-        }
+    ProgramRun quit (home, juce::StringArray { "/shutdown" });
+    EXPECT_TRUE (quit.waitForExit (programExitTimeout));
+    EXPECT_EQ (quit.exitCode, 0);
 
-        // The quits side by side as well.
-        std::vector<std::unique_ptr<ProgramRun>> quits;
-        for (auto& r : runs)
-            quits.push_back (std::make_unique<ProgramRun> (*r.home, juce::StringArray { "/shutdown" }));
+    EXPECT_TRUE (run.waitForExit (programExitTimeout)) << "the panel did not quit";
+    EXPECT_EQ (run.exitCode, 0) << run.standardError().substring (0, 4000);
 
-        for (size_t i = 0; i < runs.size(); ++i)
-        {
-            auto& r = runs[i];
-            SCOPED_TRACE (r.c->name);
-            const int failedBefore = failedChecks();
-            ++tried;
+    if (writable)
+        expectValidSettingsFile (folder, c, defaultWindow);
+    else
+        EXPECT_EQ (folderSnapshot (folder), before) << "something in the way was changed";
 
-            EXPECT_EQ (r.pos, "POS: " + juce::String (centre.x) + " " + juce::String (centre.y))
-                << r.run->standardError().substring (0, 2000);
-
-            EXPECT_TRUE (quits[i]->waitForExit (programExitTimeout));
-            EXPECT_EQ (quits[i]->exitCode, 0);
-
-            EXPECT_TRUE (r.run->waitForExit (programExitTimeout)) << "the panel did not quit";
-            EXPECT_EQ (r.run->exitCode, 0) << r.run->standardError().substring (0, 4000);
-
-            if (r.writable)
-                expectValidSettingsFile (r.folder, *r.c, defaultWindow);
-            else
-                EXPECT_EQ (folderSnapshot (r.folder), r.before) << "something in the way was changed";
-
-            makeWritableAgain (r.folder);
-
-            if (failedChecks() != failedBefore)
-                ++failures;
-        }
-    }
-
-    printCounts (tried, failures);
-    EXPECT_EQ (failures, 0);
+    makeWritableAgain (folder);
 }
+
+INSTANTIATE_TEST_SUITE_P (Table, BrokenSettingsFile, ::testing::ValuesIn (brokenSettings()), caseName);
+INSTANTIATE_TEST_SUITE_P (Table, BrokenSettingsProgram, ::testing::ValuesIn (brokenSettings()), caseName);
 
 TEST_F (BadSettings, SoundFilesInEveryFormatTheFrameworkReadsAreStillRead)
 {
@@ -243,6 +240,32 @@ TEST_F (BadSettings, SoundFilesInEveryFormatTheFrameworkReadsAreStillRead)
         ASSERT_TRUE (settingsFileIn (folder).replaceWithText (text));
         makePanel();
         EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound file was thrown away";
+        panel.reset();
+    }
+
+    // Files right at the byte, pair and decompressed-size bounds, measured as they stand.
+    const std::pair<const char*, std::function<void (const juce::File&)>> atTheBounds[] {
+        { "exactly 64 KiB", [] (const juce::File& f) { writeXmlOfExactSize (f, 64 * 1024); } },
+        { "binary format, pairs at the bound",
+          [] (const juce::File& f) {
+              const auto pairs = pairsWithLoopback (1000);
+              ASSERT_EQ (pairs.size(), 1000u);
+              writeBytes (f, binaryProperties (pairs, false));
+          } },
+        { "compressed format, exactly 1 MiB decompressed",
+          [] (const juce::File& f) {
+              writeBytes (f, compressedOfDecompressedSize (1024 * 1024));
+              ASSERT_EQ (decompressedSize (f), (size_t) 1024 * 1024);
+          } },
+    };
+
+    for (auto& [what, write] : atTheBounds)
+    {
+        SCOPED_TRACE (what);
+        freshFolder();
+        write (settingsFileIn (folder));
+        makePanel();
+        EXPECT_EQ (inspect().loopbackMode(), 1) << "a sound file at the bound was thrown away";
         panel.reset();
     }
 
@@ -299,6 +322,84 @@ TEST_F (BadSettings, ADamagedFileThatCannotBeRemovedIsNeitherReadNorOverwritten)
         EXPECT_EQ (folderSnapshot (folder), before) << "the damaged file was changed";
         EXPECT_FALSE (settingsFileIn (folder).getChildFile ("Tarvik Panel.settings").exists());
     }
+}
+
+TEST_F (BadSettings, StaleTemporaryFilesGoOnlyWhenTheyAreThisUsersAndNamedAsTheFrameworkNamesThem)
+{
+    const auto settings = settingsFileIn (folder);
+    const auto inFolder = [this] (const char* name) { return folder.getChildFile (name); };
+    const juce::File stale[] { inFolder ("Tarvik Panel_temp1a2b3c4d.settings"), inFolder ("Tarvik Panel_temp8a3f01_2.settings") };
+    const juce::File lookAlikes[] { inFolder ("Tarvik Panel_tempnotes.settings"), inFolder ("Tarvik Panel_temp.settings"),
+                                    inFolder ("Tarvik Panel_temp1A2B.settings"), inFolder ("Tarvik Panel_temp0123456789abcdef01234.settings"),
+                                    inFolder ("Tarvik Panel_temp1a2b.txt"), inFolder ("Other_temp1a2b.settings") };
+    for (auto& f : stale)
+        ASSERT_TRUE (f.replaceWithText ("<PROPERTIES/>"));
+    for (auto& f : lookAlikes)
+        ASSERT_TRUE (f.replaceWithText ("keep"));
+
+    // Named right but no regular file: a folder, and a link to a file elsewhere.
+    const auto aFolder = inFolder ("Tarvik Panel_tempabc.settings");
+    const auto aLink = inFolder ("Tarvik Panel_tempdef.settings");
+    const auto linkTarget = inFolder ("target");
+    ASSERT_TRUE (aFolder.createDirectory().wasOk());
+    ASSERT_TRUE (linkTarget.replaceWithText ("keep"));
+    ASSERT_TRUE (linkTarget.createSymbolicLink (aLink, true));
+
+    // Another user's files stay: asked for a user who owns none of these, nothing goes.
+    SettingsFile::removeStaleTemporaryFiles (settings, ::geteuid() + 1);
+    for (auto& f : stale)
+        EXPECT_TRUE (f.existsAsFile()) << f.getFileName() << " went though its owner was not the one asked for";
+
+    // Where the rights allow it, a file that really is another user's.
+    const auto othersFile = inFolder ("Tarvik Panel_temp99.settings");
+    ASSERT_TRUE (othersFile.replaceWithText ("keep"));
+    const bool othersFileMade = ::chown (othersFile.getFullPathName().toRawUTF8(), 65534, 65534) == 0;
+    if (! othersFileMade)
+        othersFile.deleteFile();
+
+    makePanel();
+    panel.reset();
+
+    for (auto& f : stale)
+        EXPECT_FALSE (f.exists()) << f.getFileName() << " outlived the start";
+    for (auto& f : lookAlikes)
+        EXPECT_TRUE (f.existsAsFile()) << f.getFileName() << " only looks like a temporary file, and went";
+    EXPECT_TRUE (aFolder.isDirectory());
+    EXPECT_TRUE (aLink.isSymbolicLink()) << "a link was removed";
+    EXPECT_TRUE (linkTarget.existsAsFile());
+    EXPECT_TRUE (othersFile.existsAsFile() || ! othersFileMade) << "another user's file was removed";
+}
+
+TEST_F (BadSettings, ASaveThatFailedIsMadeAtTheNextSave)
+{
+    auto options = settingsOptions();
+    options.millisecondsBeforeSaving = 0;
+    ASSERT_TRUE (settingsFile().replaceWithText (propertiesXml (valueXml ("loopback", "0"))));
+
+    {
+        SettingsFile settings (options);
+        {
+            // The write itself fails, not the checks before it.
+            UndeletableFile undeletable (settingsFile());
+            if (! undeletable.holds())
+                GTEST_SKIP() << "no way here to keep the settings file from being replaced";
+
+            settings.setValue ("loopback", "1"); // saved at once, which fails
+            EXPECT_FALSE (settings.saveIfNeeded());
+        }
+
+        EXPECT_EQ (storedValue ("loopback"), "0");
+        EXPECT_TRUE (settings.saveIfNeeded());
+        EXPECT_EQ (storedValue ("loopback"), "1") << "the change was forgotten with the failed save";
+
+        // Once more, with the object's end as the next save: the file can be replaced again
+        // by then, as this goes before the object does.
+        UndeletableFile undeletable (settingsFile());
+        settings.setValue ("loopback", "0");
+        EXPECT_EQ (storedValue ("loopback"), "1");
+    }
+
+    EXPECT_EQ (storedValue ("loopback"), "0") << "the change was forgotten with the failed save";
 }
 
 TEST (BadSettingsProgram, AFileSwappedBetweenGoodAndBadWhileThePanelStartsNeverHarmsIt)
