@@ -246,4 +246,13 @@ private:
     std::unique_ptr<MainWindow> mainDocumentWindow;
 };
 
-START_JUCE_APPLICATION (TarvikApplication)
+// START_JUCE_APPLICATION's main with the desktop readied first: a signal to quit may come
+// before JUCE has started.
+JUCE_CREATE_APPLICATION_DEFINE (TarvikApplication)
+
+int main (int argc, char* argv[])
+{
+    desktop::DesktopSession::startOfProgram();
+    juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
+    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+}
