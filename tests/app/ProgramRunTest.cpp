@@ -311,16 +311,26 @@ TEST (Program, ALaterLaunchThatNobodyAnswersFailsWithOneLineAndIsNotActedOnLater
 
 TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSettings)
 {
+    enum class Again
+    {
+        no,
+        after100Ms,
+        untilEnded
+    };
+
     struct Row
     {
         int number;
         const char* name;
-        bool againWhileEnding;
+        Again again;
     };
 
     // A desktop session or a service manager may send SIGTERM again while the panel still ends.
-    const Row rows[] { { SIGTERM, "SIGTERM", false }, { SIGHUP, "SIGHUP", false }, { SIGINT, "SIGINT", false },
-                       { SIGTERM, "SIGTERM and another 0.1 s later", true } };
+    const Row rows[] { { SIGTERM, "SIGTERM", Again::no },
+                       { SIGHUP, "SIGHUP", Again::no },
+                       { SIGINT, "SIGINT", Again::no },
+                       { SIGTERM, "SIGTERM and another 0.1 s later", Again::after100Ms },
+                       { SIGTERM, "SIGTERM and more until it has ended", Again::untilEnded } };
 
     for (const auto& [number, name, again] : rows)
     {
@@ -338,10 +348,17 @@ TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSet
         ASSERT_TRUE (run.waitForErrorLine ("mittel", startTimeout).isNotEmpty()) << run.standardError();
         ASSERT_TRUE (run.sendSignal (number));
 
-        if (again)
+        if (again == Again::after100Ms)
         {
             pumpFor (100);
             run.sendSignal (number); // false when it has ended already
+        }
+        else if (again == Again::untilEnded)
+        {
+            // Without a pause, so that every moment of the way out gets one.
+            const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) exitTimeout;
+            while (run.sendSignal (number) && juce::Time::getMillisecondCounter() < deadline)
+                continue;
         }
 
         ASSERT_TRUE (run.waitForExit (exitTimeout)) << name << " did not end the panel";
@@ -436,8 +453,10 @@ TEST (Program, ARelativeOrEmptyHomeIsTheHomeOfTheUserDatabase)
         home.workingFolder = home.root.getChildFile ("work");
         ASSERT_TRUE (home.workingFolder.createDirectory());
 
-        // The run stores its window there; whatever it finds is put back afterwards.
+        // The run stores its window there; whatever it finds is put back afterwards. The root
+        // is where an empty HOME taken as it stands would put them.
         RealSettingsGuard real (realHome.getChildFile (".config/Tarvik Panel/Tarvik Panel.settings"));
+        RealSettingsGuard atRoot (juce::File ("/.config/Tarvik Panel/Tarvik Panel.settings"));
         {
             ProgramRun run (home, {});
             ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
@@ -450,6 +469,10 @@ TEST (Program, ARelativeOrEmptyHomeIsTheHomeOfTheUserDatabase)
         EXPECT_EQ (home.workingFolder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0)
             << "the program wrote under the working folder";
         EXPECT_FALSE (home.settingsFile().exists()) << "the settings went to the test's home, not the user's";
+        if (realHome != juce::File ("/"))
+        {
+            EXPECT_FALSE (atRoot.file.exists()) << "the settings went to the root";
+        }
 
         juce::PropertiesFile::Options options;
         options.applicationName = "Tarvik Panel";
