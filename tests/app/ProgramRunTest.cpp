@@ -344,8 +344,12 @@ TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSet
         ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
 
         // Moved and made larger: the panel's art line for the new width shows it has seen it.
-        ASSERT_TRUE (setWindowBounds (title, 300, 200, 316, 429));
-        ASSERT_TRUE (run.waitForErrorLine ("mittel", startTimeout).isNotEmpty()) << run.standardError();
+        // Asked again until then: a move that comes while the panel still places its window
+        // after the start can be undone by that placement.
+        ASSERT_TRUE (pumpUntil ([&] { return setWindowBounds (title, 300, 200, 316, 429)
+                                             && run.waitForErrorLine ("mittel", 1000).isNotEmpty(); },
+                                startTimeout))
+            << run.standardError();
         ASSERT_TRUE (run.sendSignal (number));
 
         if (again == Again::after100Ms)
@@ -371,19 +375,22 @@ TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSet
 
 TEST (Program, AQuitSignalWhileThePanelStartsEndsItWithSuccess)
 {
-    // Before the window or the message loop exist; the stored window is kept as it was.
-    for (const bool whenCaught : { true, false })
+    // Before the window or the message loop exist; the stored window is kept as it was. On a
+    // loaded machine the program may not have run its first step 0.1 s after the start: the
+    // signal then goes as soon as it catches it, or as soon as JUCE has started (a Debug build
+    // announces it), which is after the first step.
+    for (const juce::uint32 afterMs : { 0u, 100u })
     {
-        SCOPED_TRACE (whenCaught ? "as soon as the program catches it" : "0.1 s after the start");
+        SCOPED_TRACE (afterMs == 0 ? "as soon as the program catches it" : "0.1 s after the start");
         ProgramHome home;
         ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 226 314"));
 
+        const auto started = juce::Time::getMillisecondCounter();
         ProgramRun run (home, {});
-
-        if (whenCaught)
-            ASSERT_TRUE (pumpUntil ([&] { return catchesSignal (run.processId(), SIGTERM); }, startTimeout));
-        else
-            pumpFor (100);
+        ASSERT_TRUE (pumpUntil ([&] { return juce::Time::getMillisecondCounter() - started >= afterMs
+                                             && (catchesSignal (run.processId(), SIGTERM)
+                                                 || run.standardError().contains (juce::SystemStats::getJUCEVersion())); },
+                                startTimeout));
 
         ASSERT_TRUE (run.sendSignal (SIGTERM));
         ASSERT_TRUE (run.waitForExit (startTimeout)) << "SIGTERM at the start did not end the panel";
