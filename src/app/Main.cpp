@@ -246,13 +246,11 @@ private:
     std::unique_ptr<MainWindow> mainDocumentWindow;
 };
 
-// START_JUCE_APPLICATION's main with the desktop readied first: a signal to quit may come
-// before JUCE has started.
-JUCE_CREATE_APPLICATION_DEFINE (TarvikApplication)
-
-int main (int argc, char* argv[])
+// The desktop is readied before anything else, JUCE's own static objects included: a signal
+// to quit may come at any moment of the start.
+[[gnu::constructor (101)]] static void readyTheDesktopFirst()
 {
     desktop::DesktopSession::startOfProgram();
-    juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
-    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
 }
+
+START_JUCE_APPLICATION (TarvikApplication)
