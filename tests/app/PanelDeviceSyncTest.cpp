@@ -51,6 +51,13 @@ protected:
 
         ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending(); }, 3000)) << "the refresh never ran";
     }
+
+    /** Waits until the refresh that the interface's arrival starts has run. Until then a
+        device report joins that refresh instead of starting its own. */
+    void waitForArrivalRefresh()
+    {
+        ASSERT_TRUE (pumpUntil ([this] { return ! inspect().refreshPending(); }, 5000)) << "the arrival's refresh never ran";
+    }
 };
 } // namespace
 
@@ -91,7 +98,7 @@ TEST_F (PanelDeviceSync, DraggingAFaderWritesItsChannelAndUnmutesAMutedSide)
     makePanel();
     auto ui = inspect();
     ASSERT_TRUE (ui.muteOut().getToggleState());
-    pumpFor (300);
+    waitForArrivalRefresh();
 
     const auto writesBefore = ownWrites().size();
     drag (ui.sliderOut2(), -50.0f);
@@ -137,7 +144,7 @@ TEST_F (PanelDeviceSync, MuteClicksWriteBothElementsAndHoldBackARefreshThatFalls
     makePanel();
     auto ui = inspect();
     EXPECT_TRUE (ui.muteIn().getToggleState()) << "one muted element shows the side muted";
-    pumpFor (300);
+    waitForArrivalRefresh();
 
     // A click through the message loop, as the mouse gives it.
     auto before = ownWrites().size();
@@ -181,7 +188,7 @@ TEST_F (PanelDeviceSync, ABurstOfReportsGivesOneRefreshThatWritesNothingBack)
     sim().attachTarvik();
     makePanel();
     auto ui = inspect();
-    pumpFor (300);
+    waitForArrivalRefresh();
     const auto writesBefore = ownWrites().size();
 
     // Only the first four volume reads succeed from here on: a second refresh would show 0 dB.
@@ -290,7 +297,7 @@ TEST_F (PanelDeviceSync, OneRequestEndToEnd)
     sim().attachTarvik();
     makePanel();
     auto ui = inspect();
-    pumpFor (300);
+    waitForArrivalRefresh();
 
     drag (ui.sliderIn1(), 25.0f);
     const auto dragged = ui.sliderIn1().getValue();
@@ -313,7 +320,7 @@ TEST_F (PanelDeviceSync, AnOlderRemovalHandledAfterANewerArrivalLeavesThePanelOn
     sim().attachTarvik();
     makePanel();
     auto ui = inspect();
-    pumpFor (300);
+    waitForArrivalRefresh();
 
     // The removal is handled alone; then, before the next notifications are, the cable
     // bounces once more and another program mutes the input. The arrivals are then drained
@@ -349,7 +356,7 @@ TEST_F (PanelDeviceSync, AMuteClickStaysInEffectThroughABurstOfStaleArrivalsAndR
     sim().setVolumeDb (Side::output, 1, -6.0f);
     makePanel();
     auto ui = inspect();
-    pumpFor (300);
+    waitForArrivalRefresh();
 
     ui.muteIn().setToggleState (true, juce::sendNotificationSync);
     ASSERT_TRUE (pumpUntil ([&] { return ! ui.writeInProgress(); }));

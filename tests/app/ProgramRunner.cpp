@@ -248,8 +248,16 @@ bool requestWindowClose (const juce::String& title)
 
 bool setWindowBounds (const juce::String& title, int x, int y, int width, int height)
 {
-    return withWindow (title, [=] (Display* display, Window window) {
-        XMoveResizeWindow (display, window, x, y, (unsigned int) width, (unsigned int) height);
+    bool shown = false;
+    const bool found = withWindow (title, [&] (Display* display, Window window) {
+        // A user can only reach a window that is on the screen; one asked before it is
+        // mapped may still be given its start bounds by the program.
+        XWindowAttributes attributes {};
+        shown = XGetWindowAttributes (display, window, &attributes) != 0 && attributes.map_state == IsViewable;
+
+        if (shown)
+            XMoveResizeWindow (display, window, x, y, (unsigned int) width, (unsigned int) height);
     });
+    return found && shown;
 }
 } // namespace tarvik::test

@@ -84,6 +84,7 @@ private:
 /** Sends the window-manager close request to the top-level window with this title. */
 bool requestWindowClose (const juce::String& title);
 
-/** Moves and resizes the top-level window with this title, as a user would with no window manager. */
+/** Moves and resizes the top-level window with this title, as a user would with no window manager;
+    false while there is no such window on the screen. */
 bool setWindowBounds (const juce::String& title, int x, int y, int width, int height);
 } // namespace tarvik::test
