@@ -24,9 +24,9 @@ public:
         std::function<void()> quitRequested;
     };
 
-    /** The first thing the program does, before JUCE's static objects are made: readies the process for the
-        desktop (the signals that ask it to end are caught from here on, and the home folder
-        is one the framework can use).
+    /** The first thing the program does, before JUCE's static objects are made: readies
+        the process for the desktop (the signals that ask it to end are caught from here on,
+        and the home folder is one the framework can use).
     */
     static void startOfProgram();
 
