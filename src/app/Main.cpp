@@ -246,4 +246,11 @@ private:
     std::unique_ptr<MainWindow> mainDocumentWindow;
 };
 
+// The desktop is readied before anything else, JUCE's own static objects included: a signal
+// to quit may come at any moment of the start.
+[[gnu::constructor (101)]] static void readyTheDesktopFirst()
+{
+    desktop::DesktopSession::startOfProgram();
+}
+
 START_JUCE_APPLICATION (TarvikApplication)

@@ -24,6 +24,12 @@ public:
         std::function<void()> quitRequested;
     };
 
+    /** The first thing the program does, before JUCE's static objects are made: readies
+        the process for the desktop (the signals that ask it to end are caught from here on,
+        and the home folder is one the framework can use).
+    */
+    static void startOfProgram();
+
     /** The start hook: made first thing in initialise(). It hands the command line to a
         panel already running, and otherwise readies the desktop for this one.
 

@@ -1,7 +1,15 @@
 // Runs of the real program on this test's display, each in a home of its own:
 // command line, remembered window position, hand-over from later launches, quitting.
 #include <csignal>
+#include <optional>
 #include <set>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -69,6 +77,67 @@ juce::StringArray listeningTcpSocketsOf (pid_t pid)
         }
     return found;
 }
+
+/** True once the process runs the panel's program and catches the signal. */
+bool catchesSignal (pid_t pid, int signalNumber)
+{
+    const auto status = juce::File ("/proc/" + juce::String (pid) + "/status").loadFileAsString();
+    const auto field = [&] (const char* name) {
+        for (auto& line : juce::StringArray::fromLines (status))
+            if (line.startsWith (name))
+                return line.fromFirstOccurrenceOf (":", false, false).trim();
+        return juce::String();
+    };
+
+    // Until exec the process is a copy of this test, with its name.
+    const auto program = juce::File (TARVIK_PANEL_PROGRAM).getFileName().substring (0, 15);
+    const auto caught = (juce::uint64) field ("SigCgt:").getHexValue64();
+    return field ("Name:") == program && (caught & (1ull << (signalNumber - 1))) != 0;
+}
+
+/** The home the user database gives for this user, as the program falls back to it. */
+juce::File homeOfUserDatabase()
+{
+    std::vector<char> buffer (1 << 16);
+    passwd entry {};
+    passwd* found = nullptr;
+    return ::getpwuid_r (::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr
+               ? juce::File (juce::CharPointer_UTF8 (found->pw_dir))
+               : juce::File();
+}
+
+/** Puts back exactly what a run may create or change in a real folder: the settings file's
+    bytes, or no file, and the folders that were not there before.
+*/
+class RealSettingsGuard
+{
+public:
+    explicit RealSettingsGuard (const juce::File& settingsFileToGuard) : file (settingsFileToGuard)
+    {
+        if (file.existsAsFile())
+            file.loadFileAsData (original.emplace());
+
+        for (auto folder = file.getParentDirectory(); ! folder.exists(); folder = folder.getParentDirectory())
+            created.push_back (folder);
+    }
+
+    ~RealSettingsGuard()
+    {
+        if (original.has_value())
+            file.replaceWithData (original->getData(), original->getSize());
+        else
+            file.deleteFile();
+
+        for (auto& folder : created)
+            folder.deleteRecursively();
+    }
+
+    const juce::File file;
+
+private:
+    std::optional<juce::MemoryBlock> original;
+    std::vector<juce::File> created;
+};
 } // namespace
 
 TEST (Program, ShutdownAtFirstLaunchEndsBeforeAnyWindowOrSettings)
@@ -242,9 +311,28 @@ TEST (Program, ALaterLaunchThatNobodyAnswersFailsWithOneLineAndIsNotActedOnLater
 
 TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSettings)
 {
-    const std::pair<int, const char*> signals[] { { SIGTERM, "SIGTERM" }, { SIGHUP, "SIGHUP" }, { SIGINT, "SIGINT" } };
+    enum class Again
+    {
+        no,
+        after100Ms,
+        untilEnded
+    };
 
-    for (const auto& [number, name] : signals)
+    struct Row
+    {
+        int number;
+        const char* name;
+        Again again;
+    };
+
+    // A desktop session or a service manager may send SIGTERM again while the panel still ends.
+    const Row rows[] { { SIGTERM, "SIGTERM", Again::no },
+                       { SIGHUP, "SIGHUP", Again::no },
+                       { SIGINT, "SIGINT", Again::no },
+                       { SIGTERM, "SIGTERM and another 0.1 s later", Again::after100Ms },
+                       { SIGTERM, "SIGTERM and more until it has ended", Again::untilEnded } };
+
+    for (const auto& [number, name, again] : rows)
     {
         SCOPED_TRACE (name);
         ProgramHome home;
@@ -262,11 +350,151 @@ TEST (Program, TermHangupAndInterruptQuitLikeTheSystemStoringWindowAndPendingSet
             return setWindowBounds (title, 300, 200, 316, 429) && run.waitForErrorLine ("mittel", 1000).isNotEmpty();
         }, startTimeout)) << run.standardError();
         ASSERT_TRUE (run.sendSignal (number));
+
+        if (again == Again::after100Ms)
+        {
+            pumpFor (100);
+            run.sendSignal (number); // false when it has ended already
+        }
+        else if (again == Again::untilEnded)
+        {
+            // Without a pause, so that every moment of the way out gets one.
+            const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) exitTimeout;
+            while (run.sendSignal (number) && juce::Time::getMillisecondCounter() < deadline)
+                continue;
+        }
+
         ASSERT_TRUE (run.waitForExit (exitTimeout)) << name << " did not end the panel";
         EXPECT_EQ (run.exitCode, 0) << run.standardError();
 
         EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("300 200 316 429")) << home.storedValue ("WindowPosition");
         EXPECT_EQ (home.storedValue ("loopback"), "0");
+    }
+}
+
+TEST (Program, AQuitSignalWhileThePanelStartsEndsItWithSuccess)
+{
+    // Before the window or the message loop exist; the stored window is kept as it was. On a
+    // loaded machine the program may not have run its first step 0.1 s after the start: the
+    // signal then goes once it catches it, or once JUCE has started (a Debug build announces
+    // it), which is after the first step. From there on, every later moment is covered by
+    // signals sent without a pause until the program has ended.
+    for (const bool fromTheFirstMoment : { true, false })
+    {
+        SCOPED_TRACE (fromTheFirstMoment ? "from the first moment until it has ended" : "once, 0.1 s after the start");
+        ProgramHome home;
+        ASSERT_TRUE (home.storeValue ("WindowPosition", "100 120 226 314"));
+
+        const juce::uint32 afterMs = fromTheFirstMoment ? 0 : 100;
+        const auto started = juce::Time::getMillisecondCounter();
+        ProgramRun run (home, {});
+        ASSERT_TRUE (pumpUntil ([&] { return juce::Time::getMillisecondCounter() - started >= afterMs
+                                             && (catchesSignal (run.processId(), SIGTERM)
+                                                 || run.standardError().contains (juce::SystemStats::getJUCEVersion())); },
+                                startTimeout));
+
+        ASSERT_TRUE (run.sendSignal (SIGTERM));
+
+        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) startTimeout;
+        while (fromTheFirstMoment && run.sendSignal (SIGTERM) && juce::Time::getMillisecondCounter() < deadline)
+            continue;
+
+        ASSERT_TRUE (run.waitForExit (startTimeout)) << "SIGTERM at the start did not end the panel";
+        EXPECT_EQ (run.exitCode, 0) << run.standardError();
+        EXPECT_TRUE (home.storedValue ("WindowPosition").startsWith ("100 120 226 314")) << home.storedValue ("WindowPosition");
+    }
+}
+
+TEST (Program, ALinkOrAFolderInThePrivatePlaceStillGivesOnePanelThatLaterLaunchesReach)
+{
+    const juce::File sharedPlace ("/tmp/tarvik-panel-" + juce::String ((juce::int64) ::geteuid()));
+
+    for (const bool link : { false, true })
+    {
+        SCOPED_TRACE (link ? "the private folder is a link to a folder of the user's own" : "a folder in the socket's place");
+        ProgramHome home;
+        const auto place = home.root.getChildFile ("runtime/tarvik-panel");
+
+        if (link)
+        {
+            // Passed by, the place is the next one, outside the test's home: a panel of
+            // someone else's there would take this test's launches.
+            const auto lock = ::open (sharedPlace.getChildFile ("instance.lock").getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC);
+            const bool inUse = lock >= 0 && ::flock (lock, LOCK_EX | LOCK_NB) != 0;
+            if (lock >= 0)
+                ::close (lock);
+            if (inUse)
+            {
+                std::cout << "[ SKIPPED  ] a panel runs in " << sharedPlace.getFullPathName() << std::endl;
+                continue;
+            }
+
+            const auto own = home.root.getChildFile ("own");
+            ASSERT_TRUE (own.createDirectory());
+            ASSERT_EQ (::chmod (own.getFullPathName().toRawUTF8(), 0700), 0);
+            ASSERT_TRUE (own.createSymbolicLink (place, true));
+        }
+        else
+        {
+            ASSERT_TRUE (place.getChildFile ("instance.socket/left over").createDirectory());
+            ASSERT_EQ (::chmod (place.getFullPathName().toRawUTF8(), 0700), 0);
+        }
+
+        const bool sharedPlaceWasThere = sharedPlace.exists();
+        ProgramRun run (home, {});
+        ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
+
+        laterLaunch (home, { "/shutdown" });
+        ASSERT_TRUE (run.waitForExit (exitTimeout)) << "the later launch ran as a panel of its own, or was not acted on";
+        EXPECT_EQ (run.exitCode, 0);
+
+        if (! sharedPlaceWasThere)
+            sharedPlace.deleteRecursively();
+    }
+}
+
+TEST (Program, ARelativeOrEmptyHomeIsTheHomeOfTheUserDatabase)
+{
+    const auto realHome = homeOfUserDatabase();
+    ASSERT_TRUE (realHome.isDirectory()) << "no home in the user database";
+
+    for (auto* variable : { "rel", "" })
+    {
+        SCOPED_TRACE (juce::String ("HOME=") + variable);
+        ProgramHome home;
+        home.homeVariable = variable;
+        home.workingFolder = home.root.getChildFile ("work");
+        ASSERT_TRUE (home.workingFolder.createDirectory());
+
+        // The run stores its window there; whatever it finds is put back afterwards. The root
+        // is where an empty HOME taken as it stands would put them.
+        RealSettingsGuard real (realHome.getChildFile (".config/Tarvik Panel/Tarvik Panel.settings"));
+        RealSettingsGuard atRoot (juce::File ("/.config/Tarvik Panel/Tarvik Panel.settings"));
+        {
+            ProgramRun run (home, {});
+            ASSERT_TRUE (run.waitForErrorLine ("POS: ", startTimeout).isNotEmpty()) << run.standardError();
+            ASSERT_TRUE (run.sendSignal (SIGTERM));
+            ASSERT_TRUE (run.waitForExit (exitTimeout));
+            EXPECT_EQ (run.exitCode, 0);
+            EXPECT_FALSE (run.standardError().contains ("JUCE Assertion")) << run.standardError();
+        }
+
+        EXPECT_EQ (home.workingFolder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0)
+            << "the program wrote under the working folder";
+        EXPECT_FALSE (home.settingsFile().exists()) << "the settings went to the test's home, not the user's";
+        if (realHome != juce::File ("/"))
+        {
+            EXPECT_FALSE (atRoot.file.exists()) << "the settings went to the root";
+        }
+
+        juce::PropertiesFile::Options options;
+        options.applicationName = "Tarvik Panel";
+        options.filenameSuffix = ".settings";
+        options.folderName = real.file.getParentDirectory().getFullPathName();
+        juce::PropertiesFile stored (options);
+        const auto centre = defaultCentredPosition (barHeight);
+        EXPECT_TRUE (stored.getValue ("WindowPosition").startsWith (juce::String (centre.x) + " " + juce::String (centre.y) + " 316 429"))
+            << "no window stored in " << real.file.getFullPathName() << ": " << stored.getValue ("WindowPosition");
     }
 }
 

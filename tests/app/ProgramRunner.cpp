@@ -40,6 +40,7 @@ ProgramHome::ProgramHome()
 {
     ensureWindowManagerAtoms();
     root = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("tarvik-program-home-" + juce::Uuid().toString());
+    homeVariable = root.getFullPathName();
     root.getChildFile (".config").createDirectory();
     root.getChildFile ("runtime").createDirectory();
     ::chmod (root.getChildFile ("runtime").getFullPathName().toRawUTF8(), 0700);
@@ -63,7 +64,7 @@ juce::File ProgramHome::settingsFile() const
 juce::StringPairArray ProgramHome::environment() const
 {
     juce::StringPairArray env;
-    env.set ("HOME", root.getFullPathName());
+    env.set ("HOME", homeVariable);
     env.set ("XDG_CONFIG_HOME", root.getChildFile (".config").getFullPathName());
     env.set ("XDG_RUNTIME_DIR", root.getChildFile ("runtime").getFullPathName());
     env.set ("DISPLAY", display);
@@ -131,6 +132,7 @@ ProgramRun::ProgramRun (const ProgramHome& home, const RawArguments& arguments)
 
     options.standardOutput = outFile.getFullPathName().toStdString();
     options.standardError = errFile.getFullPathName().toStdString();
+    options.workingDirectory = home.workingFolder.getFullPathName().toStdString();
     child.start (options);
 }
 

@@ -25,6 +25,13 @@ public:
 
     /** The X display the program is given; this test's own unless a test changes it. */
     juce::String display;
+
+    /** HOME as the program is given it: the private home unless a test changes it. */
+    juce::String homeVariable;
+
+    /** The folder the program starts in; the test's own when none. */
+    juce::File workingFolder;
+
     juce::StringPairArray environment() const;
 
     /** A key of the settings file as stored, or "<missing>". */

@@ -2,9 +2,13 @@
 // delivered on the message thread.
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -85,6 +89,18 @@ int connectTo (const sockaddr_un& address)
 }
 
 int connectTo (const juce::File& socketFile) { return connectTo (addressOf (socketFile)); }
+
+/** True once the other end closed the connection (read or reset), false if it stays open that long. */
+bool closedByPeer (int handle, int timeoutMilliseconds)
+{
+    pollfd entry { handle, POLLIN, 0 };
+
+    if (::poll (&entry, 1, timeoutMilliseconds) <= 0)
+        return false;
+
+    char byte = 0;
+    return ::recv (handle, &byte, 1, MSG_DONTWAIT) <= 0;
+}
 
 /** Sends raw bytes and reports whether the server acknowledged before closing. System calls only. */
 bool rawExchangeAcknowledged (const sockaddr_un& address, const void* bytes, size_t size)
@@ -335,15 +351,19 @@ TEST (InstanceHandover, BadAndIdleConnectionsAreDroppedAndRepeatsTakenOnce)
     EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 3, notUtf8))) << "invalid UTF-8 accepted";
     EXPECT_FALSE (rawExchangeAcknowledged (socket, frame (id, 3, withNul))) << "embedded NUL accepted";
 
-    // Peers that connect and say nothing, or stop half-way, must not keep real launches out.
+    // Peers that connect and say nothing, or stop half-way, must not keep real launches out:
+    // every one of the 64 places the server serves at once, and more waiting behind them.
     std::vector<int> idle;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 64 + 8; ++i)
         idle.push_back (connectTo (socket));
     ::send (idle.front(), "TPH1", 4, MSG_NOSIGNAL);
 
     InstanceHandover later (temp.folder());
     ASSERT_TRUE (later.isAnotherInstanceRunning());
-    EXPECT_TRUE (later.sendToRunningInstance ("still serving"));
+    EXPECT_TRUE (later.sendToRunningInstance ("still serving")) << "idle connections kept a real launch out";
+
+    for (size_t i = 0; i < idle.size(); ++i)
+        EXPECT_TRUE (closedByPeer (idle[i], 5000)) << "idle connection " << i << " was never dropped";
 
     // The same command again, as a launch that lost the acknowledgement sends it: acknowledged, not acted on twice.
     EXPECT_TRUE (rawExchangeAcknowledged (socket, frame (id, 5, hello))) << "the right frame by hand";
@@ -445,6 +465,12 @@ TEST (InstanceHandover, UnsafeFoldersAreRefused)
     EXPECT_FALSE (throughLink.startServing ([] (const juce::String&) {})) << "a symlinked folder must not be used";
     EXPECT_FALSE (link.getChildFile ("instance.lock").exists());
 
+    // A link in the first place, to a good folder of the user's own: every launch passes it by.
+    const auto next = temp.root.getChildFile ("next");
+    EXPECT_EQ (InstanceHandover::firstPrivateFolder ({ link, next, temp.folder() }).getFullPathName(), next.getFullPathName());
+    EXPECT_EQ (permissionsOf (next), 0700) << "the next place was not made private";
+    EXPECT_EQ (InstanceHandover::firstPrivateFolder ({ link }).getFullPathName(), link.getFullPathName()) << "with no good place, the last is given back";
+
     // Another user's folder, made before ours could be.
     if (::geteuid() == 0)
     {
@@ -454,7 +480,169 @@ TEST (InstanceHandover, UnsafeFoldersAreRefused)
         ASSERT_EQ (::chown (foreign.getFullPathName().toRawUTF8(), 65534, 65534), 0);
         InstanceHandover taken (foreign);
         EXPECT_FALSE (taken.isFolderSafe()) << "another user's folder";
+
+        // Another user's folder in the socket's place of ours cannot be replaced: the next place serves.
+        const auto blocked = temp.root.getChildFile ("blocked");
+        ASSERT_TRUE (blocked.getChildFile ("instance.socket").createDirectory());
+        ASSERT_EQ (::chmod (blocked.getFullPathName().toRawUTF8(), 0700), 0);
+        ASSERT_EQ (::chown (blocked.getChildFile ("instance.socket").getFullPathName().toRawUTF8(), 65534, 65534), 0);
+        EXPECT_EQ (InstanceHandover::firstPrivateFolder ({ blocked, temp.folder() }).getFullPathName(), temp.folder().getFullPathName());
     }
+}
+
+TEST (InstanceHandover, ALinkOrAFolderInTheWayGivesOneServingInstanceThatLaterLaunchesReach)
+{
+    TempFolder temp;
+    const auto own = temp.root.getChildFile ("own");
+    ASSERT_TRUE (own.createDirectory());
+    ASSERT_EQ (::chmod (own.getFullPathName().toRawUTF8(), 0700), 0);
+    const auto link = temp.root.getChildFile ("link");
+    ASSERT_TRUE (own.createSymbolicLink (link, true));
+
+    // A folder left where the socket goes, with something in it.
+    ASSERT_TRUE (temp.folder().getChildFile ("instance.socket/inside").createDirectory());
+    ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
+
+    const juce::Array<juce::File> places { link, temp.folder() };
+
+    // Each launch in a process of its own, choosing its place as a launch of the program does.
+    ServingPeer running (InstanceHandover::firstPrivateFolder (places));
+    ASSERT_TRUE (running.waitUntilReady());
+
+    const auto chosen = InstanceHandover::firstPrivateFolder (places);
+    EXPECT_EQ (chosen.getFullPathName(), temp.folder().getFullPathName()) << "the later launch chose another place than the running one";
+    InstanceHandover later (chosen);
+    EXPECT_TRUE (later.isAnotherInstanceRunning()) << "two instances would run";
+
+    Peer sending;
+    ASSERT_TRUE (sending.start ({ "send", chosen.getFullPathName(), "past the folder" }));
+    ASSERT_TRUE (sending.process.waitForProcessToFinish (10000));
+    EXPECT_EQ (sending.process.getExitCode(), 0u) << "the folder in the socket's place kept the launch out";
+    ASSERT_TRUE (pumpUntil ([&] { return running.received().contains ("past the folder"); }));
+}
+
+TEST (InstanceHandover, ACommandQueuedWhenTheInstanceGoesIsNotActedOn)
+{
+    TempFolder temp;
+    Received received;
+    auto running = std::make_unique<InstanceHandover> (temp.folder());
+    ASSERT_FALSE (running->isAnotherInstanceRunning());
+    ASSERT_TRUE (running->startServing (received.callback()));
+
+    // Nothing pumps here: the acknowledged command is queued (or about to be) when the instance goes.
+    InstanceHandover later (temp.folder());
+    ASSERT_TRUE (later.isAnotherInstanceRunning());
+    ASSERT_TRUE (later.sendToRunningInstance ("into a gone application"));
+    running.reset();
+
+    pumpFor (300);
+    EXPECT_TRUE (received.strings.isEmpty()) << "a queued command ran after its instance was destroyed";
+}
+
+TEST (InstanceHandover, AFailedSendWaitsBetweenItsTriesInsteadOfSpinning)
+{
+    TempFolder temp;
+    ASSERT_TRUE (temp.folder().createDirectory());
+    ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
+
+    // The lock held as a starting instance holds it, with nothing or a dead socket to connect to.
+    const auto lock = ::open (temp.folder().getChildFile ("instance.lock").getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE (lock, 0);
+    ASSERT_EQ (::flock (lock, LOCK_EX | LOCK_NB), 0);
+
+    for (const bool deadSocket : { false, true })
+    {
+        SCOPED_TRACE (deadSocket ? "a socket nobody listens on" : "no socket");
+
+        if (deadSocket)
+        {
+            const int handle = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const auto address = addressOf (temp.folder().getChildFile ("instance.socket"));
+            ASSERT_EQ (::bind (handle, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
+            ::close (handle);
+        }
+
+        InstanceHandover later (temp.folder());
+        ASSERT_TRUE (later.isAnotherInstanceRunning());
+
+        // Measured on the sending thread itself; generous against a loaded machine, where a
+        // spinning sender still uses most of the interval.
+        constexpr int timeoutMs = 1500;
+        bool taken = true;
+        timespec before {}, after {};
+        std::thread sender ([&] {
+            ::clock_gettime (CLOCK_THREAD_CPUTIME_ID, &before);
+            taken = later.sendToRunningInstance ("nobody takes this", timeoutMs);
+            ::clock_gettime (CLOCK_THREAD_CPUTIME_ID, &after);
+        });
+        sender.join();
+
+        const auto usedMs = (after.tv_sec - before.tv_sec) * 1000.0 + (after.tv_nsec - before.tv_nsec) / 1.0e6;
+        EXPECT_FALSE (taken);
+        EXPECT_LT (usedMs, timeoutMs / 10) << "the failing sender used " << usedMs << " ms of CPU in " << timeoutMs << " ms";
+    }
+
+    ::close (lock);
+}
+
+TEST (InstanceHandover, ALaterLaunchHandsNothingToAServerOfAnotherUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+
+    TempFolder temp;
+    ASSERT_TRUE (temp.folder().createDirectory());
+    ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
+
+    const auto lock = ::open (temp.folder().getChildFile ("instance.lock").getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE (lock, 0);
+    ASSERT_EQ (::flock (lock, LOCK_EX | LOCK_NB), 0);
+
+    // The socket is bound in our folder, but listened on and served by another user, whose
+    // credentials are the ones a connecting launch sees.
+    const int listener = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto address = addressOf (temp.folder().getChildFile ("instance.socket"));
+    ASSERT_EQ (::bind (listener, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
+    int ready[2] { -1, -1 };
+    ASSERT_EQ (::pipe2 (ready, O_CLOEXEC), 0);
+
+    const auto child = ::fork();
+
+    if (child == 0)
+    {
+        if (::setgid (65534) != 0 || ::setuid (65534) != 0 || ::listen (listener, 16) != 0)
+            ::_exit (3);
+
+        [[maybe_unused]] const auto told = ::write (ready[1], "r", 1);
+
+        // Acknowledges whatever comes, as a server that wants the commands would.
+        for (;;)
+        {
+            const int handle = ::accept (listener, nullptr, nullptr);
+            char buffer[256];
+            if (handle >= 0 && ::recv (handle, buffer, sizeof (buffer), 0) > 0)
+                ::send (handle, "K", 1, MSG_NOSIGNAL);
+            ::close (handle);
+        }
+    }
+
+    ::close (ready[1]);
+    char byte = 0;
+    const bool listening = ::read (ready[0], &byte, 1) == 1;
+    ::close (ready[0]);
+
+    if (listening)
+    {
+        InstanceHandover later (temp.folder());
+        EXPECT_TRUE (later.isAnotherInstanceRunning());
+        EXPECT_FALSE (later.sendToRunningInstance ("/for the same user only", 2000)) << "a command went to another user's server";
+    }
+
+    ::kill (child, SIGKILL);
+    ::waitpid (child, nullptr, 0);
+    ::close (listener);
+    ::close (lock);
+    EXPECT_TRUE (listening) << "the other user's server did not start";
 }
 
 TEST (InstanceHandover, AnotherUserCannotConnectEvenWhereTheFolderLetsThemIn)

@@ -100,6 +100,7 @@ bool ChildProcess::start (const Options& options)
     auto envPointers = pointersTo (env);
     const auto outPath = options.standardOutput, errPath = options.standardError;
     const int passed = options.passedDescriptor;
+    const auto folder = options.workingDirectory;
     const pid_t parent = ::getpid();
 
     started = std::chrono::steady_clock::now();
@@ -125,6 +126,9 @@ bool ChildProcess::start (const Options& options)
 
         // Opened by the parent before the streams above, so none of them sits on it.
         if (passed >= 0 && (passed == 3 ? ::fcntl (3, F_SETFD, 0) : ::dup2 (passed, 3)) < 0)
+            ::_exit (127);
+
+        if (! folder.empty() && ::chdir (folder.c_str()) != 0)
             ::_exit (127);
 
         closeDescriptorsFrom (passed >= 0 ? 4 : 3);

@@ -31,6 +31,9 @@ public:
         std::string standardOutput = "/dev/null";
         std::string standardError = "/dev/null";
 
+        /** The folder the program starts in; empty keeps the caller's. */
+        std::string workingDirectory;
+
         /** A descriptor that becomes the child's fd 3; every other one above 2 is closed. */
         int passedDescriptor = -1;
 

@@ -22,6 +22,8 @@ DesktopSession::DesktopSession (const juce::String&, const juce::String&, bool o
 
 DesktopSession::~DesktopSession() = default;
 
+void DesktopSession::startOfProgram() {}
+
 bool DesktopSession::shouldRun() const noexcept { return impl->run; }
 bool DesktopSession::usesFrameworkInstanceCheck() noexcept { return true; }
 } // namespace desktop

@@ -9,8 +9,14 @@
 #include "simulation/SimControlSocket.h"
 #include "simulation/TarvikSimulation.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <juce_events/juce_events.h>
 
@@ -25,7 +31,43 @@ void endLaunch (int exitCode)
 
     juce::MessageManager::getInstance()->stopDispatchLoop();
 }
+
+/** JUCE takes $HOME as it stands: a relative one puts the settings under the working
+    folder (and trips its assertions), an empty one at the root. Either counts as unset,
+    and the home comes from the user database, as JUCE takes it when HOME is missing.
+*/
+void useAbsoluteHome()
+{
+    const char* home = std::getenv ("HOME");
+
+    if (home != nullptr && home[0] == '/')
+        return;
+
+    const auto suggested = ::sysconf (_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer (suggested > 0 ? (size_t) suggested : 16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    int error;
+
+    while ((error = ::getpwuid_r (::getuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE
+           && buffer.size() < 1024 * 1024)
+        buffer.resize (buffer.size() * 2);
+
+    if (error == 0 && found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        ::setenv ("HOME", found->pw_dir, 1);
+    else
+        ::unsetenv ("HOME");
+}
 } // namespace
+
+void DesktopSession::startOfProgram()
+{
+    // Before anything else, so that no moment of the start is left to the default action.
+    QuitSignals::catchFromStart();
+
+    // Still one thread: changing the environment is safe only now.
+    useAbsoluteHome();
+}
 
 struct DesktopSession::Impl
 {
@@ -40,6 +82,11 @@ DesktopSession::DesktopSession (const juce::String& applicationName, const juce:
                                 bool onlyToHandOver, Hooks hooks)
     : impl (std::make_unique<Impl>())
 {
+    // A logout or kill ends the panel the way a quit from the system does, and a launch
+    // that only hands over as well. Caught since the start, a signal that came while the
+    // program started is taken now.
+    impl->quitSignals = std::make_unique<QuitSignals> (std::move (hooks.quitRequested));
+
     // JUCE's own check here takes one lock for all users and never hands the later
     // launch's command line over; InstanceHandover does both, per user.
     auto handover = std::make_unique<InstanceHandover>();
@@ -72,9 +119,6 @@ DesktopSession::DesktopSession (const juce::String& applicationName, const juce:
         endLaunch (1);
         return;
     }
-
-    // A logout or kill ends the panel the way a quit from the system does.
-    impl->quitSignals = std::make_unique<QuitSignals> (std::move (hooks.quitRequested));
 
     // Other programs (and the end-to-end tests) attach, detach and change the simulated
     // interface through this socket while the panel runs.

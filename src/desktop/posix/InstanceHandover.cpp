@@ -37,15 +37,44 @@ constexpr size_t rememberedIds = 256;
 
 using CommandId = std::array<char, idBytes>;
 
-/** A real directory of this user that nobody else may enter (checked without following a link). */
-bool isPrivateFolder (const char* path)
+constexpr const char* socketName = "instance.socket";
+
+/** A real directory of this user that nobody else may enter, checked on the opened folder
+    so that a link, or a folder swapped in between a look and its use, is never taken.
+    Returns the open folder, or -1.
+*/
+int openPrivateFolder (const char* path)
 {
+    const auto handle = ::open (path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+
+    if (handle < 0)
+        return -1;
+
     struct stat info {};
-    return ::lstat (path, &info) == 0 && S_ISDIR (info.st_mode) && info.st_uid == ::geteuid()
-           && (info.st_mode & 0777) == 0700;
+
+    if (::fstat (handle, &info) == 0 && S_ISDIR (info.st_mode) && info.st_uid == ::geteuid()
+        && (info.st_mode & 0777) == 0700)
+        return handle;
+
+    ::close (handle);
+    return -1;
 }
 
-/** Creates the folder if needed; true only if it is now a private folder of this user. */
+bool isPrivateFolder (const char* path)
+{
+    const auto handle = openPrivateFolder (path);
+
+    if (handle < 0)
+        return false;
+
+    ::close (handle);
+    return true;
+}
+
+/** Creates the folder if needed; true only if it is now a private folder of this user
+    whose socket's place is free, a socket, or a leftover of this user that the running
+    instance replaces. Every launch checks alike, so they all agree on one folder.
+*/
 bool preparePrivateFolder (const juce::File& folder)
 {
     const auto path = folder.getFullPathName();
@@ -56,7 +85,17 @@ bool preparePrivateFolder (const juce::File& folder)
     if (::mkdir (path.toRawUTF8(), 0700) != 0 && errno != EEXIST)
         return false;
 
-    return isPrivateFolder (path.toRawUTF8());
+    const auto handle = openPrivateFolder (path.toRawUTF8());
+
+    if (handle < 0)
+        return false;
+
+    struct stat info {};
+    const bool socketPlaceUsable = ::fstatat (handle, socketName, &info, AT_SYMLINK_NOFOLLOW) == 0
+                                       ? S_ISSOCK (info.st_mode) || info.st_uid == ::geteuid()
+                                       : errno == ENOENT;
+    ::close (handle);
+    return socketPlaceUsable;
 }
 
 bool makeAddress (const juce::File& socketFile, sockaddr_un& address)
@@ -416,20 +455,29 @@ InstanceHandover::~InstanceHandover()
 
 juce::File InstanceHandover::getDefaultFolder()
 {
+    juce::Array<juce::File> places;
     const auto* runtime = std::getenv ("XDG_RUNTIME_DIR");
 
     if (runtime != nullptr && runtime[0] == '/' && isPrivateFolder (runtime))
-        return juce::File (juce::CharPointer_UTF8 (runtime)).getChildFile ("tarvik-panel");
+        places.add (juce::File (juce::CharPointer_UTF8 (runtime)).getChildFile ("tarvik-panel"));
 
     // Another user may have made this one first; they cannot make one in our home.
-    const juce::File shared ("/tmp/tarvik-panel-" + juce::String ((juce::int64) ::geteuid()));
-
-    if (preparePrivateFolder (shared))
-        return shared;
+    places.add (juce::File ("/tmp/tarvik-panel-" + juce::String ((juce::int64) ::geteuid())));
 
     const auto cache = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile (".cache");
     cache.createDirectory();
-    return cache.getChildFile ("tarvik-panel");
+    places.add (cache.getChildFile ("tarvik-panel"));
+
+    return firstPrivateFolder (places);
+}
+
+juce::File InstanceHandover::firstPrivateFolder (const juce::Array<juce::File>& places)
+{
+    for (const auto& place : places)
+        if (preparePrivateFolder (place))
+            return place;
+
+    return places.getLast();
 }
 
 bool InstanceHandover::isAnotherInstanceRunning()
@@ -468,8 +516,14 @@ bool InstanceHandover::listen()
     if (! makeAddress (getSocketFile(), address))
         return false;
 
-    // Whatever is there was left by an instance that is gone: the lock is ours.
-    ::unlink (address.sun_path);
+    // Whatever is there was left by an instance that is gone: the lock is ours. A folder
+    // there would keep every later launch out.
+    struct stat info {};
+
+    if (::lstat (address.sun_path, &info) == 0 && S_ISDIR (info.st_mode))
+        getSocketFile().deleteRecursively (false);
+    else
+        ::unlink (address.sun_path);
 
     const auto handle = ::socket (AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
 

@@ -59,11 +59,18 @@ public:
     explicit InstanceHandover (const juce::File& privateFolder = getDefaultFolder());
     ~InstanceHandover();
 
-    /** $XDG_RUNTIME_DIR/tarvik-panel when the runtime folder is this user's and private;
-        otherwise /tmp/tarvik-panel-<uid> when that is (or can be made) a private folder of
-        this user; otherwise ~/.cache/tarvik-panel, where no other user can get first.
+    /** The first of $XDG_RUNTIME_DIR/tarvik-panel (when the runtime folder is this user's
+        and private), /tmp/tarvik-panel-<uid> and ~/.cache/tarvik-panel that passes
+        firstPrivateFolder()'s checks; no other user can get first into the last one.
     */
     static juce::File getDefaultFolder();
+
+    /** The first place that is (or can be made) a real folder of this user with mode 0700,
+        not a link, whose socket's place holds nothing but a socket or a leftover of this
+        user; the last place when none is. Every launch checks alike, so a running panel
+        and a later launch agree on the place.
+    */
+    static juce::File firstPrivateFolder (const juce::Array<juce::File>& places);
 
     /** Tries to take the per-user lock.
 

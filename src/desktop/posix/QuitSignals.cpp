@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <iterator>
 #include <unistd.h>
+#include <utility>
 
 #include <juce_events/juce_events.h>
 
@@ -14,7 +14,7 @@ namespace
 constexpr int quitSignals[] { SIGTERM, SIGHUP, SIGINT };
 
 std::atomic<int> signalWriteEnd { -1 };
-struct sigaction previousActions[std::size (quitSignals)];
+int signalReadEnd = -1;
 
 void onQuitSignal (int signalNumber)
 {
@@ -29,55 +29,64 @@ void onQuitSignal (int signalNumber)
 
     errno = savedErrno;
 }
+
+void installHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset (&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+
+    for (const auto number : quitSignals)
+        ::sigaction (number, &action, nullptr);
+}
 } // namespace
 
-QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
-    : callback (std::move (onQuitRequested))
+void QuitSignals::catchFromStart()
 {
-    jassert (signalWriteEnd.load() < 0);
+    if (signalReadEnd >= 0)
+        return;
 
     int ends[2] { -1, -1 };
 
     if (::pipe2 (ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
 
-    readEnd = ends[0];
+    // Both ends stay open until the process ends, like the handlers.
+    signalReadEnd = ends[0];
     signalWriteEnd = ends[1];
+    installHandlers();
+}
 
-    juce::LinuxEventLoop::registerFdCallback (readEnd, [this] (int) { drain(); });
+QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
+    : callback (std::move (onQuitRequested))
+{
+    catchFromStart();
 
-    struct sigaction action {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset (&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    if (signalReadEnd < 0)
+        return;
 
-    for (size_t i = 0; i < std::size (quitSignals); ++i)
-        ::sigaction (quitSignals[i], &action, &previousActions[i]);
+    // JUCE's message manager put its own SIGINT handler in when it started.
+    installHandlers();
+
+    juce::LinuxEventLoop::registerFdCallback (signalReadEnd, [this] (int) { drain(); });
+    watching = true;
 }
 
 QuitSignals::~QuitSignals()
 {
-    if (readEnd < 0)
-        return;
-
-    for (size_t i = 0; i < std::size (quitSignals); ++i)
-        ::sigaction (quitSignals[i], &previousActions[i], nullptr);
-
-    juce::LinuxEventLoop::unregisterFdCallback (readEnd);
-
-    const int writeEnd = signalWriteEnd.exchange (-1);
-    ::close (writeEnd);
-    ::close (readEnd);
+    if (watching)
+        juce::LinuxEventLoop::unregisterFdCallback (signalReadEnd);
 }
 
 void QuitSignals::drain()
 {
     unsigned char bytes[64];
-    bool requested = false;
+    bool received = false;
 
-    while (::read (readEnd, bytes, sizeof (bytes)) > 0)
-        requested = true;
+    while (::read (signalReadEnd, bytes, sizeof (bytes)) > 0)
+        received = true;
 
-    if (requested && callback != nullptr)
+    if (received && ! std::exchange (requested, true) && callback != nullptr)
         callback();
 }

@@ -10,15 +10,27 @@
     watches, since nothing else is safe inside a signal handler; the callback then runs on
     the message thread, where quitting the normal way is allowed.
 
+    The handlers are installed by catchFromStart(), the first thing the program does, and
+    stay until the process ends: a desktop session or service manager may send a second
+    signal while the panel is still storing and ending, and one may come before the
+    message loop exists. A signal that arrives before an object exists waits in the pipe
+    and is taken as soon as one does; one that arrives after the first request, or once the
+    object has gone, finds the program quitting already and is ignored.
+
     JUCE's own SIGINT handling only sets a flag that its loop polls; SIGINT goes through
     here too, so every signal takes the same way out.
 
     One object at a time; create and destroy it on the message thread, while the message
-    loop exists. The previous signal actions come back when it is destroyed.
+    loop exists.
 */
 class QuitSignals final
 {
 public:
+    /** Catches the signals from now until the process ends. Call it before any thread
+        starts; later calls change nothing.
+    */
+    static void catchFromStart();
+
     explicit QuitSignals (std::function<void()> onQuitRequested);
     ~QuitSignals();
 
@@ -29,5 +41,6 @@ private:
     void drain();
 
     std::function<void()> callback;
-    int readEnd = -1;
+    bool watching = false;
+    bool requested = false;
 };
