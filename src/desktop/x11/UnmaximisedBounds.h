@@ -34,8 +34,7 @@ public:
         if (peer == nullptr || ! isNativelyMaximised (*peer))
             return std::nullopt;
 
-        const auto now = readNativeBounds (*peer).value_or (window.getBounds());
-        return latest == now ? previous : latest;
+        return latest == window.getBounds() ? previous : latest;
     }
 
 private:
@@ -46,9 +45,9 @@ private:
         if (peer == nullptr || ! window.isShowing() || isNativelyMaximised (*peer))
             return;
 
-        const auto bounds = readNativeBounds (*peer);
-
-        if (bounds && bounds != latest)
+        // JUCE's idea, not the server's: a move JUCE asked for is not on the server yet, and
+        // the window manager's answer changes JUCE's idea again only where it differs.
+        if (const auto bounds = window.getBounds(); bounds != latest)
         {
             previous = latest;
             latest = bounds;
