@@ -106,12 +106,12 @@ public:
         void updatePendingPlacement() { desktopKeeper->updatePendingPlacement(); }
 
         /** The window state to store: where the window really is, not where it was last
-            asked to go.
+            asked to go; while maximised, where it was before.
         */
         juce::String stateToStore()
         {
             desktopKeeper->matchServerBounds();
-            return getWindowStateAsString();
+            return desktopKeeper->stateToStore (getWindowStateAsString());
         }
 
         void closeButtonPressed() override

@@ -41,6 +41,11 @@ public:
     /** The stored window state as it is to be restored here. */
     juce::String stateToRestore (const juce::String& stored) const;
 
+    /** The window's state (getWindowStateAsString) as it is to be stored: while the window
+        manager holds the window maximised, with the bounds from before maximising.
+    */
+    juce::String stateToStore (const juce::String& windowState) const;
+
     /** Call from the window's resized(), after the base class's. */
     void windowResized();
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "ControlsTestSupport.h"
 #include "controls/PopupMenuLookAndFeel.h"
 
@@ -8,6 +10,13 @@ namespace
 struct Menus final : juce::MenuBarModel
 {
     juce::StringArray getMenuBarNames() override { return { "File", "Config" }; }
+    juce::PopupMenu getMenuForIndex (int, const juce::String&) override { return {}; }
+    void menuItemSelected (int, int) override {}
+};
+
+struct PanelMenus final : juce::MenuBarModel
+{
+    juce::StringArray getMenuBarNames() override { return { "File", "Config", "PatchWEAVE", "Help" }; }
     juce::PopupMenu getMenuForIndex (int, const juce::String&) override { return {}; }
     void menuItemSelected (int, int) override {}
 };
@@ -42,6 +51,39 @@ TEST (MenuBarLook, SlotIsTextWidthRoundedUpPlusTen)
     EXPECT_EQ (look.getMenuBarItemWidth (bar, 0, "x"), 31);
     EXPECT_EQ (look.getMenuBarItemWidth (bar, 0, ""), 10);
     EXPECT_EQ (look.getMenuBarItemWidth (bar, 1, "xx"), 51);
+
+    // With the panel's four names (24 glyphs) the font keeps its 14 while the slots (526) fit
+    // the bar, and shrinks as little as it must where they do not; the rule stays.
+    PanelMenus menus;
+    bar.setModel (&menus);
+    bar.setLookAndFeel (&look);
+    const auto names = menus.getMenuBarNames();
+
+    for (const int width : { 600, 526, 525, 300, 226, 120 })
+    {
+        SCOPED_TRACE ("bar " + juce::String (width) + " wide");
+        bar.setSize (width, 20);
+        const auto font = look.getMenuBarFont (bar, 0, names[0]);
+        int slots = 0, slotsOneStepLarger = 0;
+
+        for (int i = 0; i < names.size(); ++i)
+        {
+            EXPECT_EQ (look.getMenuBarFont (bar, i, names[i]).getHeight(), font.getHeight()) << "one font for the whole bar";
+            const auto slot = look.getMenuBarItemWidth (bar, i, names[i]);
+            EXPECT_EQ (slot, (int) std::ceil (font.getStringWidthFloat (names[i])) + 10) << names[i];
+            slots += slot;
+            slotsOneStepLarger += (int) std::ceil (font.withHeight (font.getHeight() + 0.2f).getStringWidthFloat (names[i])) + 10;
+        }
+
+        EXPECT_LE (slots, width);
+        if (width >= 526)
+            EXPECT_FLOAT_EQ (font.getHeight(), 14.0f);
+        else
+            EXPECT_GT (slotsOneStepLarger, width) << "the font shrank more than it had to: " << font.getHeight();
+    }
+
+    bar.setModel (nullptr);
+    bar.setLookAndFeel (nullptr);
 }
 
 TEST (MenuBarLook, BarIsFlatLightgreyWithBlackCentredNamesAndNoHoverChange)

@@ -1,10 +1,12 @@
 // The program's own X connection: one per process, events handed to each subscriber of a
-// window and to no one once it let go, properties read as the server holds them.
+// window and to no one once it let go, properties read as the server holds them. And where
+// the panel goes in a window made larger than the largest panel.
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <X11/Xatom.h>
 
+#include "desktop/x11/OversizedWindow.h"
 #include "desktop/x11/XConnection.h"
 #include "support/MessageLoop.h"
 
@@ -97,4 +99,42 @@ TEST (XConnection, OneConnectionHandsEachSubscriberItsWindowsEventsUntilItLetsGo
     writeCardinals (*x, native, "TARVIK_TEST_ONE", { 9 });
     pumpFor (200);
     EXPECT_EQ (second, 3) << "a subscriber was called after it let go";
+}
+
+TEST (OversizedWindow, ThePanelTakesTheLargestFaceThatFitsCentredOnlyOnceTheWindowPassesALimit)
+{
+    // The main window's face: 226 x 290 to 452 x 580 at 226:290, below a 24-pixel strip.
+    juce::ComponentBoundsConstrainer face;
+    face.setSizeLimits (226, 290, 452, 580);
+    face.setFixedAspectRatio (226.0 / 290.0);
+    juce::ComponentBoundsConstrainer noAspect;
+    noAspect.setSizeLimits (226, 290, 452, 580);
+
+    struct Case
+    {
+        juce::Rectangle<int> window;
+        const juce::ComponentBoundsConstrainer& limits;
+        std::optional<juce::Rectangle<int>> panel;
+    };
+
+    const Case cases[] {
+        { { 316, 429 }, face, std::nullopt },                    // within the limits: the panel fills it
+        { { 452, 604 }, face, std::nullopt },                    // at the largest face exactly
+        { { 226, 314 }, face, std::nullopt },                    // at the smallest
+        { { 453, 604 }, face, juce::Rectangle<int> (0, 0, 452, 604) }, // one pixel too wide
+        { { 600, 604 }, face, juce::Rectangle<int> (74, 0, 452, 604) }, // too wide only
+        { { 452, 700 }, face, juce::Rectangle<int> (0, 48, 452, 604) }, // too tall only, the strip left out
+        { { 452, 605 }, face, juce::Rectangle<int> (0, 0, 452, 604) },  // the strip makes it one too tall
+        { { 1920, 1061 }, face, juce::Rectangle<int> (734, 228, 452, 604) }, // maximised
+        { { 1000, 400 }, face, juce::Rectangle<int> (353, 0, 293, 400) },    // too wide but short: the height rules
+        { { 1920, 1061 }, noAspect, std::nullopt },             // no aspect: nothing to keep
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.window.toString());
+        const auto area = desktop::x11::panelAreaInOversizedWindow (c.window, c.limits, 24);
+        const auto shown = [] (const std::optional<juce::Rectangle<int>>& r) { return r ? r->toString() : juce::String ("(fills the window)"); };
+        EXPECT_EQ (shown (area), shown (c.panel));
+    }
 }

@@ -1,6 +1,7 @@
 // The real program on its own desktop, driven with the mouse as a person would, checked by
 // what the screen shows and by what the simulated TARVIK ends up holding.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -297,6 +298,74 @@ protected:
         for (const auto& run : darkColumnRuns (shot, bar, 8))
             centres.emplace_back (run.getStart() + run.getLength() / 2, bar.getCentreY());
         return centres;
+    }
+
+    /** What is wrong with the menu strip as the screen shows it now; empty when each of the
+        four names stands whole inside it. A name is measured by its ink: the four must stand to
+        one another as the names do in the program's font at any size (a cut name falls short),
+        and the last must end inside the strip.
+    */
+    std::string menuStripFault()
+    {
+        static const char* const names[] { "File", "Config", "PatchWEAVE", "Help" };
+        static const auto inkAt100 = [] {
+            // JUCE picks the same face here as in the program: the first of its list installed.
+            std::vector<double> widths;
+            for (const auto* name : names)
+            {
+                juce::Image image (juce::Image::RGB, 1000, 150, true);
+                juce::Graphics g (image);
+                g.fillAll (juce::Colours::white);
+                g.setColour (juce::Colours::black);
+                g.setFont (100.0f);
+                g.drawText (name, image.getBounds(), juce::Justification::centredLeft, false);
+                const auto runs = darkColumnRuns (image, image.getBounds(), 1000);
+                widths.push_back (runs.empty() ? 0.0 : runs.front().getLength());
+            }
+            return widths;
+        }();
+
+        const auto bar = geometry.bar().reduced (0, 2);
+        const auto runs = darkColumnRuns (session->desktop().screenshot(), bar, 6);
+        if (runs.size() != 4)
+            return "the strip " + text (bar).toStdString() + " shows " + std::to_string (runs.size()) + " words, not 4";
+
+        // Scaled by the middle of the four ratios: a cut name only ever falls short.
+        std::vector<double> ratios;
+        for (size_t i = 0; i < 4; ++i)
+            ratios.push_back (runs[i].getLength() / inkAt100[i]);
+        std::sort (ratios.begin(), ratios.end());
+        const auto scale = (ratios[1] + ratios[2]) / 2.0;
+
+        std::string fault;
+        for (size_t i = 0; i < 4; ++i)
+        {
+            const auto expected = scale * inkAt100[i];
+            if (std::abs (runs[i].getLength() - expected) > 2.0 + 0.05 * expected)
+                fault += std::string (names[i]) + " is " + std::to_string (runs[i].getLength()) + " pixels wide, not "
+                       + std::to_string ((int) std::lround (expected)) + "; ";
+        }
+        if (runs.back().getEnd() > bar.getRight() - 3)
+            fault += "the last name runs to the strip's right edge at " + std::to_string (bar.getRight()) + "; ";
+        return fault;
+    }
+
+    /** Each name of the menu strip whole at the window's present width, and the last menu
+        opening at its name.
+    */
+    void checkMenuStrip (const std::string& step)
+    {
+        SCOPED_TRACE (step + ", face " + std::to_string (geometry.face().getWidth()) + " wide");
+        std::string fault = "not looked at";
+        EXPECT_TRUE (eventually ([&] { return (fault = menuStripFault()).empty(); }, 5000)) << fault;
+
+        const auto titles = menuTitles();
+        ASSERT_EQ (titles.size(), 4u);
+        const auto help = openMenu (3, step + "-help-menu");
+        const auto helpInk = darkColumnRuns (session->desktop().screenshot(), geometry.bar().reduced (0, 2), 6);
+        EXPECT_TRUE (helpInk.size() == 4 && help.getX() <= helpInk.back().getStart() && help.getX() >= helpInk.back().getStart() - 12)
+            << "the Help menu opened at " << text (help) << ", its name at x " << (helpInk.size() == 4 ? helpInk.back().getStart() : -1);
+        closeMenus();
     }
 
     /** Opens a menu of the bar; returns its window's area on the screen. */
@@ -662,6 +731,18 @@ TEST_F (PanelE2E, LoopbackDialogSwitchesTheDeviceAndIsRemembered)
     EXPECT_EQ (dragged.getWidth(), 157) << text (dragged);
     EXPECT_EQ (dragged.getHeight(), 161) << text (dragged);
 
+    // Dragged out by its corner, off the aspect as the window manager takes the drag: once the
+    // frame is let go the dialog is brought back to 157:161, its top-left corner where it was.
+    const juce::Point<int> outGrip { dragged.getRight() + dialogFrame.getRight() / 2, dragged.getBottom() + dialogFrame.getBottom() / 2 };
+    session->desktop().drag (outGrip, outGrip + juce::Point<int> (100, 30), 10);
+    juce::Rectangle<int> grown;
+    EXPECT_TRUE (eventually ([&] {
+        grown = settledDialog();
+        return grown.getWidth() > 157 && std::abs (grown.getWidth() * 161 - grown.getHeight() * 157) <= 161;
+    }, 20000)) << "dragged out by (+100, +30) from " << text (dragged) << ", the dialog stayed at " << text (grown);
+    session->snapshot ("loopback-dragged-out");
+    EXPECT_EQ (grown.getPosition(), dragged.getPosition()) << text (grown);
+
     // Escape hides the dialog and hands the keyboard back to the panel.
     session->desktop().key ("Escape");
     EXPECT_TRUE (eventually ([&] { return ! session->desktop().findWindow ("PatchWEAVE Loopback").has_value(); }, 10000))
@@ -751,7 +832,7 @@ TEST_F (PanelE2E, DetachHidesControlsAndAttachBringsThemBack)
     session->snapshot ("reattached");
 }
 
-TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSlots)
+TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectTheControlsOnTheirSlotsAndTheMenuNamesWhole)
 {
     startThenAttach();
     const auto original = session->snapshot ("attached");
@@ -790,6 +871,7 @@ TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSl
     };
 
     const auto corner = [&] { return frameCorner(); };
+    checkMenuStrip ("default");
 
     session->desktop().drag (corner(), corner() + juce::Point<int> (60, 60), 12);
     ASSERT_TRUE (eventually ([&] { return session->panelBounds().getWidth() > faceWidth; }))
@@ -803,6 +885,7 @@ TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSl
     const auto largest = checkFace ("largest");
     EXPECT_EQ (largest.getWidth(), 452) << text (largest);
     EXPECT_EQ (largest.getHeight(), 580) << text (largest);
+    checkMenuStrip ("largest");
     closeAndRestart (geometry.client, "largest restored");
 
     session->desktop().drag (corner(), corner() - juce::Point<int> (400, 400), 10);
@@ -810,6 +893,7 @@ TEST_F (PanelE2E, ResizingFromTheCornerKeepsTheFaceAspectAndTheControlsOnTheirSl
     const auto smallest = checkFace ("smallest");
     EXPECT_EQ (smallest.getWidth(), 226) << text (smallest);
     EXPECT_EQ (smallest.getHeight(), 290) << text (smallest);
+    checkMenuStrip ("smallest");
     closeAndRestart (geometry.client, "smallest restored");
 }
 
@@ -836,11 +920,20 @@ TEST_F (PanelE2E, ClosingStoresThePositionAndTheNextStartOpensThere)
     session->snapshot ("restarted");
 }
 
-TEST_F (PanelE2E, MaximiseShowsTheWholeFaceInAspectAndRestoreIsStored)
+TEST_F (PanelE2E, MaximiseShowsTheWholeFaceInAspectAndTheBoundsFromBeforeAreStored)
 {
     start ({}, false);
+
+    // Away from where and how large a first start puts it.
+    const auto title = juce::Point<int> (geometry.client.getCentreX(), geometry.client.getY() - 10);
+    session->desktop().drag (title, title.translated (-250, -100));
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getX() < geometry.client.getX() - 150; }));
+    settledBounds();
+    const auto grip = frameCorner();
+    session->desktop().drag (grip, grip + juce::Point<int> (40, 40), 10);
+    ASSERT_TRUE (eventually ([&] { return session->panelBounds().getWidth() > faceWidth; }));
+    const auto before = settledBounds();
     bareFace = session->snapshot ("started");
-    const auto before = geometry.client;
 
     // The maximise button stands left of the close button. A window manager starved by a busy
     // machine may miss a click that came before the pointer was seen there: click again then.
@@ -894,6 +987,21 @@ TEST_F (PanelE2E, MaximiseShowsTheWholeFaceInAspectAndRestoreIsStored)
     EXPECT_EQ (restored, before);
     EXPECT_NEAR ((double) geometry.face().getWidth() / geometry.face().getHeight(), faceAspect, 0.01) << text (restored);
     closeAndRestart (restored, "after maximise");
+
+    // Closed while maximised, or ended by a signal then: what is stored is where the window was
+    // before, and the next start opens there.
+    ASSERT_TRUE (toggleMaximised (true)) << "the window was not maximised again: " << windowState();
+    settledBounds (3000);
+    session->snapshot ("maximised-to-close");
+    closeAndRestart (before, "closed maximised");
+
+    ASSERT_TRUE (toggleMaximised (true)) << "the window was not maximised again: " << windowState();
+    settledBounds (3000);
+    auto& panel = session->instance (session->instanceCount() - 1);
+    ASSERT_EQ (::kill (panel.pid(), SIGTERM), 0);
+    ASSERT_TRUE (panel.waitForExit (15000)) << "the maximised panel did not end on SIGTERM";
+    const auto stored = storedValue (session->settingsText(), "WindowPosition").value_or ("(missing)");
+    EXPECT_TRUE (stored.startsWith (before.toString() + " ")) << "before maximising at " << text (before) << ", stored \"" << stored << "\"";
 }
 
 TEST_F (PanelE2E, AlwaysOnTopChangesOnlyTheAboveStateAndLeavesTheWindowInPlace)

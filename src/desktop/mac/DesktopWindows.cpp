@@ -12,6 +12,7 @@ MainWindowKeeper::MainWindowKeeper (juce::DocumentWindow&, BorderBoundsConstrain
 MainWindowKeeper::~MainWindowKeeper() = default;
 
 juce::String MainWindowKeeper::stateToRestore (const juce::String& stored) const { return stored; }
+juce::String MainWindowKeeper::stateToStore (const juce::String& windowState) const { return windowState; }
 void MainWindowKeeper::windowResized() {}
 bool MainWindowKeeper::contentMaySizeWindow() const { return true; }
 void MainWindowKeeper::placeOnceFramed() {}

@@ -5,8 +5,9 @@
 #include "controls/VYRBorderBoundsConstrainer.h"
 #include "desktop/x11/FramePlacement.h"
 #include "desktop/x11/HiddenWindow.h"
-#include "desktop/x11/MainWindowFitting.h"
 #include "desktop/x11/SizeHints.h"
+#include "desktop/x11/UnmaximisedBounds.h"
+#include "desktop/x11/WindowFitting.h"
 #include "desktop/x11/XConnection.h"
 
 #include <optional>
@@ -33,6 +34,13 @@ juce::String withoutFrame (const juce::String& windowState)
     const auto frame = windowState.indexOf (" frame ");
     return frame < 0 ? windowState : windowState.substring (0, frame);
 }
+
+/** The window state with other bounds, in the form JUCE writes it (the frame kept). */
+juce::String withBounds (const juce::String& windowState, juce::Rectangle<int> bounds)
+{
+    const auto frame = windowState.indexOf (" frame ");
+    return bounds.toString() + (frame < 0 ? juce::String() : windowState.substring (frame));
+}
 } // namespace
 
 //==============================================================================
@@ -40,12 +48,14 @@ struct MainWindowKeeper::Impl
 {
     Impl (juce::DocumentWindow& window, BorderBoundsConstrainer& limits, std::function<void()> syncFrameBorder)
         : hints (window, mainWindowRule (limits)),
-          fitting (window, limits, std::move (syncFrameBorder))
+          fitting (window, limits, limits.extraTop, std::move (syncFrameBorder)),
+          unmaximised (window)
     {
     }
 
     x11::SizeHints hints;
-    x11::MainWindowFitting fitting;
+    x11::WindowFitting fitting;
+    x11::UnmaximisedBounds unmaximised;
 };
 
 MainWindowKeeper::MainWindowKeeper (juce::DocumentWindow& window, BorderBoundsConstrainer& limits,
@@ -57,20 +67,40 @@ MainWindowKeeper::MainWindowKeeper (juce::DocumentWindow& window, BorderBoundsCo
 MainWindowKeeper::~MainWindowKeeper() = default;
 
 juce::String MainWindowKeeper::stateToRestore (const juce::String& stored) const { return withoutFrame (stored); }
-void MainWindowKeeper::windowResized() { impl->fitting.windowResized(); }
+
+juce::String MainWindowKeeper::stateToStore (const juce::String& windowState) const
+{
+    const auto before = impl->unmaximised.whileMaximised();
+    return before ? withBounds (windowState, *before) : windowState;
+}
+
+void MainWindowKeeper::windowResized()
+{
+    impl->fitting.fitContentInOversizedWindow();
+    impl->fitting.windowResized();
+}
+
 bool MainWindowKeeper::contentMaySizeWindow() const { return impl->fitting.contentMaySizeWindow(); }
 void MainWindowKeeper::placeOnceFramed() { impl->fitting.placeOnceFramed(); }
 void MainWindowKeeper::updatePendingPlacement() { impl->fitting.updatePendingPlacement(); }
 void MainWindowKeeper::matchServerBounds() { impl->fitting.matchServerBounds(); }
 
 //==============================================================================
-struct DialogWindowKeeper::Impl
+struct DialogWindowKeeper::Impl : private juce::ComponentListener
 {
-    explicit Impl (juce::DialogWindow& w) : window (w), placement (w) {}
+    explicit Impl (juce::DialogWindow& w) : window (w), placement (w) { window.addComponentListener (this); }
+    ~Impl() override { window.removeComponentListener (this); }
+
+    void componentMovedOrResized (juce::Component&, bool, bool wasResized) override
+    {
+        if (wasResized && fitting)
+            fitting->windowResized();
+    }
 
     juce::DialogWindow& window;
     x11::FramePlacement placement;
     std::optional<x11::SizeHints> hints;
+    std::optional<x11::WindowFitting> fitting;
     std::optional<x11::HiddenWindow> hidden;
 };
 
@@ -85,6 +115,12 @@ void DialogWindowKeeper::keepSizeRule (ClientSizeRule rule)
 {
     impl->hints.reset();
     impl->hints.emplace (impl->window, rule);
+
+    // The window manager may leave the aspect while the frame is dragged: brought back once it is let go.
+    impl->fitting.reset();
+
+    if (auto* limits = impl->window.getConstrainer())
+        impl->fitting.emplace (impl->window, *limits, rule.topStrip, nullptr);
 }
 
 void DialogWindowKeeper::keepHiddenUntilShown()

@@ -5,30 +5,36 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-class BorderBoundsConstrainer;
-
 namespace desktop::x11
 {
-/** Keeps the main window's client where the program put it and the face in its aspect and
-    limits, under a window manager that JUCE 7.0.5 does not fully follow.
+/** Keeps a resizable window's client where the program put it and its face in its aspect
+    and limits, under a window manager that JUCE 7.0.5 does not fully follow.
 
     - The first placement is made again once the window manager has framed the window:
       before that, X11 may take a requested position for the frame or for the client.
     - A resize from the window manager's frame never passes the constrainer; once the
-      frame is let go and has settled, the face is brought back to its aspect and limits.
+      frame is let go and has settled, the face is brought back to its aspect and limits,
+      its top-left corner where the window manager left it.
     - A window maximised past the largest face shows the face at its largest, centred.
 
-    Each step runs from a timer, one at a time, as a state machine of named stages. A member
-    of the main window's keeper.
+    The face is the client less a strip at its top (the main window's menu bar), which the
+    limits and the aspect leave out. Each step runs from a timer, one at a time, as a state
+    machine of named stages. A member of the keeper of the window it serves.
 */
-class MainWindowFitting final : private juce::Timer
+class WindowFitting final : private juce::Timer
 {
 public:
-    MainWindowFitting (juce::DocumentWindow& window, BorderBoundsConstrainer& limits,
-                       std::function<void()> syncFrameBorder);
-    ~MainWindowFitting() override;
+    /** syncFrameBorder, when given, makes the window's constrainer take the frame of the moment. */
+    WindowFitting (juce::ResizableWindow& window, const juce::ComponentBoundsConstrainer& limits, int strip,
+                   std::function<void()> syncFrameBorder);
+    ~WindowFitting() override;
 
+    /** Call whenever the window has been resized. */
     void windowResized();
+
+    /** Puts the content in the middle of a window larger than the largest face. */
+    void fitContentInOversizedWindow();
+
     bool contentMaySizeWindow() const noexcept { return ! fittingContent; }
     void placeOnceFramed();
     void updatePendingPlacement();
@@ -47,8 +53,9 @@ private:
     void place (juce::ComponentPeer& peer);
     void fit();
 
-    juce::DocumentWindow& window;
-    BorderBoundsConstrainer& limits;
+    juce::ResizableWindow& window;
+    const juce::ComponentBoundsConstrainer& limits;
+    const int strip;
     const std::function<void()> syncFrameBorder;
 
     Stage stage = Stage::fitting;
@@ -67,6 +74,6 @@ private:
     bool correcting = false;
     bool fittingContent = false;
 
-    JUCE_DECLARE_NON_COPYABLE (MainWindowFitting)
+    JUCE_DECLARE_NON_COPYABLE (WindowFitting)
 };
 } // namespace desktop::x11

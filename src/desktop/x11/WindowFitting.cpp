@@ -1,6 +1,5 @@
-#include "desktop/x11/MainWindowFitting.h"
+#include "desktop/x11/WindowFitting.h"
 
-#include "controls/VYRBorderBoundsConstrainer.h"
 #include "desktop/x11/OversizedWindow.h"
 #include "desktop/x11/ServerBounds.h"
 
@@ -8,34 +7,38 @@
 
 namespace desktop::x11
 {
-MainWindowFitting::MainWindowFitting (juce::DocumentWindow& w, BorderBoundsConstrainer& l, std::function<void()> sync)
-    : window (w), limits (l), syncFrameBorder (std::move (sync))
+WindowFitting::WindowFitting (juce::ResizableWindow& w, const juce::ComponentBoundsConstrainer& l, int s,
+                              std::function<void()> sync)
+    : window (w), limits (l), strip (s), syncFrameBorder (std::move (sync))
 {
 }
 
-MainWindowFitting::~MainWindowFitting()
+WindowFitting::~WindowFitting()
 {
     stopTimer();
 }
 
-void MainWindowFitting::windowResized()
+void WindowFitting::fitContentInOversizedWindow()
 {
     if (auto* content = window.getContentComponent())
     {
-        if (const auto area = panelAreaInOversizedWindow (window.getLocalBounds(), limits, limits.extraTop))
+        if (const auto area = panelAreaInOversizedWindow (window.getLocalBounds(), limits, strip))
         {
             const juce::ScopedValueSetter<bool> fitting (fittingContent, true);
             content->setBounds (*area);
         }
     }
+}
 
+void WindowFitting::windowResized()
+{
     // A resize from the window manager's frame never passes the constrainer here;
     // once it has settled, bring the face back to its aspect and limits.
     if (window.isShowing() && ! correcting)
         startTimer (250);
 }
 
-void MainWindowFitting::placeOnceFramed()
+void WindowFitting::placeOnceFramed()
 {
     stage = Stage::placing;
     placement = window.getBounds();
@@ -44,13 +47,13 @@ void MainWindowFitting::placeOnceFramed()
     startTimer (50);
 }
 
-void MainWindowFitting::updatePendingPlacement()
+void WindowFitting::updatePendingPlacement()
 {
     if (stage == Stage::placing)
         placement = window.getBounds();
 }
 
-void MainWindowFitting::matchServerBounds()
+void WindowFitting::matchServerBounds()
 {
     if (auto* peer = window.getPeer())
         if (! window.isFullScreen() && ! window.isMinimised() && ! isNativelyMaximised (*peer))
@@ -59,7 +62,7 @@ void MainWindowFitting::matchServerBounds()
                     window.setBounds (*actual);
 }
 
-void MainWindowFitting::timerCallback()
+void WindowFitting::timerCallback()
 {
     auto* peer = window.getPeer();
 
@@ -85,7 +88,10 @@ void MainWindowFitting::timerCallback()
     }
 
     stopTimer();
-    syncFrameBorder();
+
+    if (syncFrameBorder != nullptr)
+        syncFrameBorder();
+
     const juce::ScopedValueSetter<bool> guard (correcting, true);
 
     // A maximised window is the window manager's to place and size (a request would
@@ -136,7 +142,7 @@ void MainWindowFitting::timerCallback()
     fit();
 }
 
-void MainWindowFitting::place (juce::ComponentPeer& peer)
+void WindowFitting::place (juce::ComponentPeer& peer)
 {
     // Ask the server: JUCE takes its last request as done, and the window manager
     // may have put the frame, not the client, where that request said.
@@ -157,12 +163,11 @@ void MainWindowFitting::place (juce::ComponentPeer& peer)
     startTimer (300);
 }
 
-void MainWindowFitting::fit()
+void WindowFitting::fit()
 {
     // Shrink the side that is too long for the face's aspect, so that a window manager
     // holding the window to its own size hints can take the result.
     const auto current = window.getBounds();
-    const int strip = limits.extraTop;
     const auto aspect = limits.getFixedAspectRatio();
     int width = current.getWidth();
     int faceHeight = current.getHeight() - strip;
@@ -175,6 +180,7 @@ void MainWindowFitting::fit()
     if (width > juce::roundToInt (faceHeight * aspect))
         width = juce::roundToInt (faceHeight * aspect);
 
+    width = juce::jlimit (limits.getMinimumWidth(), limits.getMaximumWidth(), width);
     faceHeight = juce::roundToInt (width / aspect);
 
     const juce::Rectangle<int> wanted (current.getX(), current.getY(), width, faceHeight + strip);
@@ -191,7 +197,9 @@ void MainWindowFitting::fit()
     if (correctionsOfThisSize >= 25)
         return;
 
-    window.setBoundsConstrained (wanted);
+    // Not through the window's constrainer: a dialog's one would hold the frame, not the
+    // client, to the limits and the aspect. What is asked for here keeps to both already.
+    window.setBounds (wanted);
     stage = Stage::confirming;
     startTimer (400);
 }
