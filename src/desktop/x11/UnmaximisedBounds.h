@@ -42,7 +42,9 @@ private:
     {
         auto* peer = window.getPeer();
 
-        if (peer == nullptr || ! window.isShowing() || isNativelyMaximised (*peer))
+        // Not only once shown: a window restored to its stored place before it is shown may
+        // never move again before it is maximised.
+        if (peer == nullptr || isNativelyMaximised (*peer))
             return;
 
         // JUCE's idea, not the server's: a move JUCE asked for is not on the server yet, and
