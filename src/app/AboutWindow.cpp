@@ -127,6 +127,6 @@ std::unique_ptr<PanelDialogWindow> createAboutDialogWindow (juce::DialogWindow::
     window->setContentComponentSize (contentWidth, contentHeight);
     window->centreAroundComponent (options.componentToCentreAround, window->getWidth(), window->getHeight());
 
-    window->keepHiddenUntilShown();
+    window->putOnDesktop();
     return window;
 }

@@ -232,7 +232,7 @@ std::unique_ptr<PanelDialogWindow> createLoopbackDialogWindow (juce::DialogWindo
     window->getConstrainer()->setFixedAspectRatio ((double) quotient ((float) smallArt.getWidth(), (float) smallArt.getHeight()));
     window->setBounds (window->getX(), window->getY(), largeArt.getWidth(), largeArt.getHeight());
 
+    window->putOnDesktop();
     window->keepSizeRule ({ { smallArt.getWidth(), smallArt.getHeight() }, { largeArt.getWidth(), largeArt.getHeight() }, 0 });
-    window->keepHiddenUntilShown();
     return window;
 }

@@ -19,7 +19,7 @@ bool anyWindowOnTop()
 
 PanelDialogWindow::PanelDialogWindow (juce::DialogWindow::LaunchOptions& options, const juce::String& title,
                                       juce::Component* content, bool resizable)
-    : juce::DialogWindow (title, options.dialogBackgroundColour, true, true,
+    : juce::DialogWindow (title, options.dialogBackgroundColour, true, false,
                           options.componentToCentreAround != nullptr
                               ? juce::Component::getApproximateScaleFactorForComponent (options.componentToCentreAround)
                               : 1.0f)

@@ -22,8 +22,12 @@ public:
     /** Holds the window manager to these sizes and this aspect. */
     void keepSizeRule (desktop::ClientSizeRule rule) { keeper.keepSizeRule (rule); }
 
-    /** Keeps the native window hidden until the dialog is first shown; call once set up. */
-    void keepHiddenUntilShown() { keeper.keepHiddenUntilShown(); }
+    /** Makes the native window, unshown; call once the title bar, resizability and limits
+        are set. Each of those, set on a window already on the desktop, makes the native
+        window afresh and brings it to the front, which on X11 maps it: an empty frame would
+        flash on the screen before the dialog is first shown.
+    */
+    void putOnDesktop() { addToDesktop(); }
 
     /** Shows the dialog with its client at the given bounds and brings it up. */
     void showAt (juce::Rectangle<int> clientBounds) { keeper.showAt (clientBounds); }

@@ -80,9 +80,6 @@ public:
     /** Holds the window manager to these sizes and this aspect. */
     void keepSizeRule (ClientSizeRule rule);
 
-    /** Keeps the native window hidden while the dialog is not shown yet. */
-    void keepHiddenUntilShown();
-
     /** Shows the dialog with its client at the given bounds and brings it up, leaving its
         always-on-top state as the user chose it.
     */

@@ -29,7 +29,6 @@ DialogWindowKeeper::DialogWindowKeeper (juce::DialogWindow& window) : impl (std:
 DialogWindowKeeper::~DialogWindowKeeper() = default;
 
 void DialogWindowKeeper::keepSizeRule (ClientSizeRule) {}
-void DialogWindowKeeper::keepHiddenUntilShown() {}
 
 void DialogWindowKeeper::showAt (juce::Rectangle<int> clientBounds)
 {

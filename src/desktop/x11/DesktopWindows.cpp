@@ -4,7 +4,6 @@
 
 #include "controls/VYRBorderBoundsConstrainer.h"
 #include "desktop/x11/FramePlacement.h"
-#include "desktop/x11/HiddenWindow.h"
 #include "desktop/x11/SizeHints.h"
 #include "desktop/x11/UnmaximisedBounds.h"
 #include "desktop/x11/WindowFitting.h"
@@ -101,7 +100,6 @@ struct DialogWindowKeeper::Impl : private juce::ComponentListener
     x11::FramePlacement placement;
     std::optional<x11::SizeHints> hints;
     std::optional<x11::WindowFitting> fitting;
-    std::optional<x11::HiddenWindow> hidden;
 };
 
 DialogWindowKeeper::DialogWindowKeeper (juce::DialogWindow& window)
@@ -121,12 +119,6 @@ void DialogWindowKeeper::keepSizeRule (ClientSizeRule rule)
 
     if (auto* limits = impl->window.getConstrainer())
         impl->fitting.emplace (impl->window, *limits, rule.topStrip, nullptr);
-}
-
-void DialogWindowKeeper::keepHiddenUntilShown()
-{
-    impl->hidden.reset();
-    impl->hidden.emplace (impl->window);
 }
 
 void DialogWindowKeeper::showAt (juce::Rectangle<int> clientBounds)

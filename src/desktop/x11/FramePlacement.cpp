@@ -119,6 +119,36 @@ void FramePlacement::finishPlacing (std::optional<juce::BorderSize<int>> frame, 
 {
     stopAsking();
 
+    auto showIt = std::exchange (show, nullptr);
+
+    if (! showLater)
+    {
+        moveToWanted (frame);
+
+        if (showIt != nullptr)
+            showIt();
+
+        return;
+    }
+
+    // Not from inside the connection's event handling: showing may run a modal loop. The
+    // moves go with the showing, with no event handled in between: JUCE rewrites the size
+    // hints at the configure event a move brings, which drops the position from them, and a
+    // window mapped without one is placed by the window manager (openbox centres a dialog on
+    // its parent).
+    juce::MessageManager::callAsync ([this, weakAlive = std::weak_ptr<bool> (alive), frame, showIt] {
+        if (const auto stillThere = weakAlive.lock(); stillThere == nullptr || ! *stillThere)
+            return;
+
+        moveToWanted (frame);
+
+        if (showIt != nullptr)
+            showIt();
+    });
+}
+
+void FramePlacement::moveToWanted (std::optional<juce::BorderSize<int>> frame)
+{
     auto* peer = window.getPeer();
     const bool knownFrame = frame && ! frame->isEmpty();
 
@@ -138,23 +168,6 @@ void FramePlacement::finishPlacing (std::optional<juce::BorderSize<int>> frame, 
     {
         window.setBounds (wanted);
     }
-
-    auto showIt = std::exchange (show, nullptr);
-
-    if (showIt == nullptr)
-        return;
-
-    if (! showLater)
-    {
-        showIt();
-        return;
-    }
-
-    // Not from inside the connection's event handling: showing may run a modal loop.
-    juce::MessageManager::callAsync ([weakAlive = std::weak_ptr<bool> (alive), showIt] {
-        if (const auto stillThere = weakAlive.lock(); stillThere != nullptr && *stillThere)
-            showIt();
-    });
 }
 
 void FramePlacement::startWatch()

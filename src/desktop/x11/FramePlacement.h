@@ -57,6 +57,7 @@ private:
     bool askForFrame();
     void stopAsking();
     void finishPlacing (std::optional<juce::BorderSize<int>> frame, bool showLater);
+    void moveToWanted (std::optional<juce::BorderSize<int>> frame);
     void startWatch();
     void watchStep();
     void timerCallback (int timerId) override;
