@@ -59,12 +59,10 @@ void FramePlacement::place (juce::Rectangle<int> clientBounds, std::function<voi
         return;
     }
 
-    if (peer->getConstrainer() != nullptr)
-    {
-        peer->setConstrainer (nullptr);
-        watchedPosition = clientBounds.getPosition();
-        startWatch();
-    }
+    // A later placing takes over the watch of one whose window has not stood framed yet.
+    peer->setConstrainer (nullptr);
+    watchedPosition = clientBounds.getPosition();
+    startWatch();
 
     if (frameIsKnown (*peer) || ! askForFrame())
         finishPlacing (std::nullopt, false);
@@ -179,12 +177,22 @@ void FramePlacement::startWatch()
 
 void FramePlacement::watchStep()
 {
+    // Framed once the window manager has taken the window on and placed it: until it maps the
+    // window, the server still has it where it was asked to go, and there is nothing to undo.
     auto* peer = window.getPeer();
-    const bool framed = peer != nullptr && window.isShowing() && frameIsKnown (*peer);
+    const bool framed = peer != nullptr && window.isShowing() && frameIsKnown (*peer) && isViewable (*peer);
 
     // Once JUCE has read the framed window's bounds again (asked for below).
     if (watch == Watch::confirming)
     {
+        // On a busy machine JUCE may not have read them yet, and it moves nothing that it
+        // believes is in place already: asked again, for two seconds at most.
+        const auto actual = framed ? readNativeBounds (*peer) : std::nullopt;
+
+        if (actual && actual->getPosition() != watchedPosition && window.getPosition() == watchedPosition
+            && ++watchTicks < 10 && refreshNativeBounds (*peer))
+            return;
+
         watch = Watch::idle;
         stopTimer (watchTimer);
 
@@ -204,6 +212,7 @@ void FramePlacement::watchStep()
     if (framed && refreshNativeBounds (*peer))
     {
         watch = Watch::confirming;
+        watchTicks = 0;
         startTimer (watchTimer, 200);
         return;
     }
@@ -220,8 +229,17 @@ void FramePlacement::timerCallback (int timerId)
         return;
     }
 
-    // No answer in time: placed as well as can be without the frame.
-    if (frameSubscription != 0)
-        finishPlacing (std::nullopt, true);
+    if (frameSubscription == 0)
+        return;
+
+    // No answer seen in time. On a busy machine one may have come that the event loop has not
+    // handed over yet; without one the window is placed as well as can be without the frame.
+    std::optional<juce::BorderSize<int>> answered;
+
+    if (auto* x = XConnection::get())
+        if (auto* peer = window.getPeer())
+            answered = frameExtents (*x, nativeWindowOf (*peer));
+
+    finishPlacing (answered, true);
 }
 } // namespace desktop::x11

@@ -46,6 +46,16 @@ std::optional<juce::Rectangle<int>> readNativeBounds (const juce::ComponentPeer&
     return juce::Rectangle<int> (left, top, attributes.width, attributes.height);
 }
 
+bool isViewable (const juce::ComponentPeer& peer)
+{
+    auto* x = XConnection::get();
+    const auto window = nativeWindowOf (peer);
+    XWindowAttributes attributes {};
+
+    return x != nullptr && window != 0 && XGetWindowAttributes (x->display(), window, &attributes) != 0
+        && attributes.map_state == IsViewable;
+}
+
 bool isNativelyMaximised (const juce::ComponentPeer& peer)
 {
     auto* x = XConnection::get();

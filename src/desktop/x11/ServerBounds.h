@@ -25,6 +25,11 @@ bool refreshNativeBounds (const juce::ComponentPeer& peer);
 */
 std::optional<juce::Rectangle<int>> readNativeBounds (const juce::ComponentPeer& peer);
 
+/** Whether the X server shows the window now. A window manager maps a window once it has
+    placed it, while JUCE takes a window as showing the moment it asks for it to be mapped.
+*/
+bool isViewable (const juce::ComponentPeer& peer);
+
 /** Whether the window manager has the window maximised (_NET_WM_STATE), in either direction. */
 bool isNativelyMaximised (const juce::ComponentPeer& peer);
 } // namespace desktop::x11
