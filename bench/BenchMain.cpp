@@ -237,7 +237,7 @@ int main (int argc, char** argv)
 
     table.add ({ "peak memory (VmHWM)", valueIf (idled, (double) panelIdle.peakKb / 1024.0), "MiB",
                  valueIf (idled, (double) emptyIdle.peakKb / 1024.0), "the empty window", "<= 1.3 x ref",
-                 idled ? std::optional<bool> (panelIdle.peakKb <= 1.3 * (double) emptyIdle.peakKb) : std::nullopt });
+                 idled ? std::optional<bool> ((double) panelIdle.peakKb <= 1.3 * (double) emptyIdle.peakKb) : std::nullopt });
 
     std::printf ("\n");
     table.print();

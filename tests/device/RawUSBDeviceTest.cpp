@@ -456,7 +456,7 @@ struct ServiceFailure
 };
 
 // Keeps the generated test names readable and stable.
-void PrintTo (const ServiceFailure& failure, std::ostream* os)
+static void PrintTo (const ServiceFailure& failure, std::ostream* os)
 {
     *os << failure.name;
 }
@@ -493,7 +493,7 @@ TEST_P (RawUSBServiceFailure, PrintsItsLineAndSkipsOnlyThatService)
     EXPECT_EQ (sim.liveUsbInterfaces(), 0);
 }
 
-std::string failureName (const ::testing::TestParamInfo<ServiceFailure>& param)
+static std::string failureName (const ::testing::TestParamInfo<ServiceFailure>& param)
 {
     return param.param.name;
 }

@@ -48,16 +48,16 @@ TEST_F (SimulationTest, LoopbackSwitchesOnlyOnTheFullSequenceAndEveryTransferIsL
     ASSERT_EQ (configure (dev), kIOReturnSuccess);
     EXPECT_EQ (sim().loopback(), -1);
 
-    for (UInt8 b : { 0x55, 0xAA, 0x03 })
+    for (UInt8 b : std::initializer_list<UInt8> { 0x55, 0xAA, 0x03 })
         EXPECT_EQ (sendLoopbackByte (dev, b), kIOReturnSuccess);
     EXPECT_EQ (sim().loopback(), 1);
 
     // Out of order: nothing changes.
-    for (UInt8 b : { 0xAA, 0x55, 0x02 })
+    for (UInt8 b : std::initializer_list<UInt8> { 0xAA, 0x55, 0x02 })
         sendLoopbackByte (dev, b);
     EXPECT_EQ (sim().loopback(), 1);
 
-    for (UInt8 b : { 0x55, 0xAA, 0x02 })
+    for (UInt8 b : std::initializer_list<UInt8> { 0x55, 0xAA, 0x02 })
         sendLoopbackByte (dev, b);
     EXPECT_EQ (sim().loopback(), 0);
 

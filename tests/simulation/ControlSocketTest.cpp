@@ -156,7 +156,7 @@ IOUSBDeviceInterface** openTarvikUsb()
 
 void switchLoopbackOn (IOUSBDeviceInterface** dev)
 {
-    for (UInt8 byte : { 0x55, 0xAA, 0x03 })
+    for (UInt8 byte : std::initializer_list<UInt8> { 0x55, 0xAA, 0x03 })
         EXPECT_EQ (sendLoopbackByte (dev, byte), kIOReturnSuccess);
 }
 

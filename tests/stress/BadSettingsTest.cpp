@@ -122,7 +122,7 @@ std::string caseName (const ::testing::TestParamInfo<SettingsCase>& info)
 namespace tarvik::test
 {
 // Names the row in failure messages instead of dumping its bytes.
-void PrintTo (const SettingsCase& c, std::ostream* os)
+static void PrintTo (const SettingsCase& c, std::ostream* os)
 {
     *os << c.name;
 }
