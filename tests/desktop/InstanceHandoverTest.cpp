@@ -50,6 +50,21 @@ struct TempFolder
                                          + juce::String::toHexString (juce::Random().nextInt64()));
 
     juce::File folder() const { return root.getChildFile ("private"); }
+
+    // Makes the private folder and holds its lock as a starting instance holds it; returns the
+    // lock's handle, or -1.
+    int folderWithTheLockHeld() const
+    {
+        if (! folder().createDirectory().wasOk() || ::chmod (folder().getFullPathName().toRawUTF8(), 0700) != 0)
+            return -1;
+        const auto lock = ::open (folder().getChildFile ("instance.lock").getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lock >= 0 && ::flock (lock, LOCK_EX | LOCK_NB) != 0)
+        {
+            ::close (lock);
+            return -1;
+        }
+        return lock;
+    }
 };
 
 struct Received
@@ -548,14 +563,10 @@ TEST (InstanceHandover, ACommandQueuedWhenTheInstanceGoesIsNotActedOn)
 
 TEST (InstanceHandover, AFailedSendWaitsBetweenItsTriesInsteadOfSpinning)
 {
-    TempFolder temp;
-    ASSERT_TRUE (temp.folder().createDirectory());
-    ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
-
     // The lock held as a starting instance holds it, with nothing or a dead socket to connect to.
-    const auto lock = ::open (temp.folder().getChildFile ("instance.lock").getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    TempFolder temp;
+    const auto lock = temp.folderWithTheLockHeld();
     ASSERT_GE (lock, 0);
-    ASSERT_EQ (::flock (lock, LOCK_EX | LOCK_NB), 0);
 
     for (const bool deadSocket : { false, true })
     {
@@ -584,7 +595,7 @@ TEST (InstanceHandover, AFailedSendWaitsBetweenItsTriesInsteadOfSpinning)
         });
         sender.join();
 
-        const auto usedMs = (after.tv_sec - before.tv_sec) * 1000.0 + (after.tv_nsec - before.tv_nsec) / 1.0e6;
+        const auto usedMs = (double) (after.tv_sec - before.tv_sec) * 1000.0 + (double) (after.tv_nsec - before.tv_nsec) / 1.0e6;
         EXPECT_FALSE (taken);
         EXPECT_LT (usedMs, timeoutMs / 10) << "the failing sender used " << usedMs << " ms of CPU in " << timeoutMs << " ms";
     }
@@ -598,12 +609,8 @@ TEST (InstanceHandover, ALaterLaunchHandsNothingToAServerOfAnotherUser)
         GTEST_SKIP() << "needs root to act as another user";
 
     TempFolder temp;
-    ASSERT_TRUE (temp.folder().createDirectory());
-    ASSERT_EQ (::chmod (temp.folder().getFullPathName().toRawUTF8(), 0700), 0);
-
-    const auto lock = ::open (temp.folder().getChildFile ("instance.lock").getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const auto lock = temp.folderWithTheLockHeld();
     ASSERT_GE (lock, 0);
-    ASSERT_EQ (::flock (lock, LOCK_EX | LOCK_NB), 0);
 
     // The socket is bound in our folder, but listened on and served by another user, whose
     // credentials are the ones a connecting launch sees.
