@@ -3,7 +3,7 @@
 # only when something is missing.
 set -eu
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config git
+  cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config git
   juce-modules-source googletest libgtest-dev
   libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev libxrender-dev
   libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev

@@ -1,33 +1,35 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: plain (build/), with
-# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/) and with ThreadSanitizer
-# (build-tsan/); last, it fuzzes (build-fuzz/). Each GUI test runs on a private Xvfb display,
-# with or without a desktop session.
+# Installs what is missing, then builds and runs every test: plain (build/, g++), with
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/, clang) and with ThreadSanitizer
+# (build-tsan/, clang); the fuzz run runs the libFuzzer targets of the ASan build. Each GUI test
+# runs on an Xvfb display of its own or of its binary, with or without a desktop session.
 #
-#   TARVIK_TEST_RUNS   the runs to make, in order (default "plain asan tsan fuzz"; fuzz builds
-#                      the libFuzzer targets with clang in build-fuzz/ and runs each for
-#                      TARVIK_FUZZ_SECONDS, default 30)
+#   TARVIK_TEST_RUNS   the runs to make (default "plain asan tsan fuzz"; fuzz runs each target
+#                      for TARVIK_FUZZ_SECONDS, default 30)
 #   TARVIK_BUILD_DIR   the plain build folder; the others get -asan and -tsan (default build)
 #   TARVIK_BUILD_TYPE  CMake build type (default Debug)
-#   TARVIK_JOBS        build and test jobs (default: the number of cores)
+#   TARVIK_JOBS        build jobs, and test jobs per run (default: the number of cores)
 #
 # Each thing runs once where once is enough. The plain run runs every test, the soaks at full
 # size, and then each unit-test binary (all but e2e_tests) once more as a whole in shuffled
 # order, so a test that leans on state another test left behind fails the run, and so does any
-# "JUCE Assertion" in its output (<build>/whole-shuffled/). Every time limit in the tests comes
-# from one scale (TARVIK_TIMEOUT_SCALE, read by tests/support/Timing.h): 2 in the plain run,
-# which shares the machine with the next build, 4 under ASan, 6 under TSan. The sanitizer runs
-# make the soaks small (TARVIK_SOAK=small); the ThreadSanitizer run leaves the end-to-end suite
-# to the other two, and the tests labelled fixed-waits to the plain run.
+# "JUCE Assertion" in its output (<build>/whole-shuffled/). The sanitizer runs make the soaks
+# small (TARVIK_SOAK=small). The ASan run leaves out the program twins of the broken-settings
+# table (the same files are read under ASan by the table's in-process rows); the TSan run leaves
+# out the end-to-end suite, the broken-settings and bad-command-line tables (each row varies one
+# input on the threads the other program tests run too) and the tests labelled fixed-waits,
+# which the program's own half-second waits time. Every time limit in the
+# tests comes from one scale (TARVIK_TIMEOUT_SCALE, read by tests/support/Timing.h): 3 in the
+# plain run, 4 under ASan, 6 under TSan, since the runs share the machine.
 #
-# The builds run one after the other in the background, each as soon as the one before it is
-# done, so that the next run's build overlaps this run's tests (which mostly wait), at a lower
-# priority while tests run; a build's output goes to <build>/build-output.txt and is shown when
-# it fails.
+# The builds (scripts/configure.sh) run one after the other in the background, at a lower
+# priority once tests run; each run starts as soon as its build is done, beside the runs still
+# going, and its output is shown when it ends. A build's output goes to
+# <build>/build-output.txt and is shown when it fails.
 #
 # Any sanitizer report fails the process that made it at once, and with it its test (program
 # tests see their program's reports too; tests/support/xvfb-exec.sh collects them). Test output
-# lines ending in "failures: N" (the suites' counts) are repeated after each run. Each build
+# lines ending in "failures: N" (the suites' counts) are repeated after each run. The plain build
 # turns the benchmark on (TARVIK_BENCH), so that CTest's bench_short checks that a short
 # benchmark run still works. The script fails when any run failed, or when an include in src/
 # breaks the directions the README's Layout section allows (scripts/check-includes.sh); its
@@ -41,15 +43,20 @@ base=${TARVIK_BUILD_DIR:-build}
 jobs=${TARVIK_JOBS:-$(nproc)}
 suppressions=$PWD/tests/sanitizers
 
-sanitizerOf() { case $1 in asan) echo address ;; tsan) echo thread ;; *) echo "" ;; esac; }
+for run in $runs; do
+  case $run in plain|asan|tsan|fuzz) ;; *) echo "run-tests: unknown run '$run' (plain, asan, tsan, fuzz)" >&2; exit 2 ;; esac
+done
+
+# The build a run tests: the fuzz targets are built in the ASan build.
+buildOf() { case $1 in fuzz) echo asan ;; *) echo "$1" ;; esac; }
 folderOf() { case $1 in plain) echo "$base" ;; *) echo "$base-$1" ;; esac; }
 
 # Reports from processes that no wrapper watches land here; any file fails the run.
 setOptions() {
   local reports=$1
   unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS TARVIK_TIMEOUT_SCALE TARVIK_SOAK
-  # The next run's build goes on beside the tests, and others may build on the machine too.
-  export TARVIK_TIMEOUT_SCALE=2
+  # Builds and the other runs share the machine, and others may build on it too.
+  export TARVIK_TIMEOUT_SCALE=3
   case $2 in
     asan)
       export TARVIK_TIMEOUT_SCALE=4 TARVIK_SOAK=small
@@ -86,119 +93,133 @@ runWholeShuffled() {
   return $status
 }
 
-# Builds one run's folder; its output goes to a file in that folder.
-buildRun() {
-  local run=$1 build log
-  if [ "$run" = fuzz ]; then
-    build=${TARVIK_FUZZ_BUILD_DIR:-build-fuzz}
-    mkdir -p "$build"
-    TARVIK_FUZZ_JOBS=$jobs tests/fuzz/run-fuzz.sh --build-only >"$build/build-output.txt" 2>&1
-    return
-  fi
-  build=$(folderOf "$run")
-  mkdir -p "$build"
-  log=$build/build-output.txt
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${TARVIK_BUILD_TYPE:-Debug}" \
-        -DTARVIK_WERROR=ON -DTARVIK_BENCH=ON -DTARVIK_SANITIZE="$(sanitizerOf "$run")" >"$log" 2>&1 \
-    && cmake --build "$build" -j "$jobs" >>"$log" 2>&1
+# Builds one build's folder; its output goes to a file in that folder.
+buildOne() {
+  local folder log
+  folder=$(folderOf "$1")
+  mkdir -p "$folder"
+  log=$folder/build-output.txt
+  scripts/configure.sh "$1" "$folder" >"$log" 2>&1 && cmake --build "$folder" -j "$jobs" >>"$log" 2>&1
 }
 
-# Every build in turn; "<status> <seconds>" goes to marks/<run> when one is done.
+# The builds the runs need, in the runs' order.
+builds=()
+for run in $runs; do
+  case " ${builds[*]} " in *" $(buildOf "$run") "*) ;; *) builds+=("$(buildOf "$run")") ;; esac
+done
+
+# Every build in turn; "<status> <seconds>" goes to marks/<build>.built when one is done.
 buildAll() {
-  local run started
-  for run in $runs; do
+  local build started
+  for build in "${builds[@]}"; do
     started=$SECONDS
-    buildRun "$run"
-    echo "$? $((SECONDS - started))" >"$marks/$run.tmp" && mv "$marks/$run.tmp" "$marks/$run"
+    buildOne "$build"
+    echo "$? $((SECONDS - started))" >"$marks/$build.tmp" && mv "$marks/$build.tmp" "$marks/$build.built"
   done
 }
 
-for run in $runs; do
-  case $run in plain|asan|tsan|fuzz) ;; *) echo "run-tests: unknown run '$run' (plain, asan, tsan, fuzz)" >&2; exit 2 ;; esac
-done
-
-failed=()
-summary=()
-marks=$(mktemp -d /tmp/tarvik-builds.XXXXXX)
-
-# The builder gets a process group of its own (job control), so that an interrupted run ends
-# it whole.
-set -m
-buildAll </dev/null &
-builder=$!
-set +m
-trap 'kill -- -"$builder" 2>/dev/null; rm -rf "$marks"' EXIT
-trap 'exit 130' INT TERM
-
-# The include directions of the README's Layout section.
-if scripts/check-includes.sh; then
-  summary+=("includes: passed")
-else
-  summary+=("includes: FAILED")
-  failed+=("includes")
-fi
-for run in $runs; do
-  build=$(folderOf "$run")
-  [ "$run" = fuzz ] && build=${TARVIK_FUZZ_BUILD_DIR:-build-fuzz}
-  echo "==== $run: waiting for the build in $build/"
-  started=$SECONDS
-  # Nothing of ours to keep from the cores now: the build may have them.
-  renice -n 0 -g "$builder" >/dev/null 2>&1
-  while [ ! -e "$marks/$run" ]; do sleep 1; done
-  # From here the build of the next run yields to the tests.
-  renice -n 10 -g "$builder" >/dev/null 2>&1
-  read -r buildStatus buildSeconds <"$marks/$run"
-  waited=$((SECONDS - started))
-  if [ "$buildStatus" -ne 0 ]; then
-    tail -n 80 "$build/build-output.txt"
-    failed+=("$run")
-    summary+=("$run: build failed ($build/build-output.txt)")
-    continue
-  fi
-  echo "==== $run: built in $buildSeconds s ($waited s of it waited for here)"
-  built=$SECONDS
-
+# One run's tests; its last line is the run's summary line.
+testRun() {
+  local run=$1 build reports status=0 started=$SECONDS exclude=()
+  build=$(folderOf "$(buildOf "$run")")
   if [ "$run" = fuzz ]; then
-    if tests/fuzz/run-fuzz.sh --no-build "${TARVIK_FUZZ_SECONDS:-30}"; then
-      summary+=("fuzz: passed, build $buildSeconds s (waited $waited s), fuzzing $((SECONDS - built)) s")
-    else
-      summary+=("fuzz: FAILED, build $buildSeconds s (waited $waited s), fuzzing $((SECONDS - built)) s")
-      failed+=("fuzz")
-    fi
-    continue
+    TARVIK_FUZZ_BUILD_DIR=$build tests/fuzz/run-fuzz.sh --no-build "${TARVIK_FUZZ_SECONDS:-30}" || status=1
+    echo "fuzz: $([ "$status" -eq 0 ] && echo passed || echo FAILED), fuzzing $((SECONDS - started)) s"
+    return $status
   fi
-
   reports=$PWD/$build/sanitizer-reports
   rm -rf "$reports" && mkdir -p "$reports"
   setOptions "$reports" "$run"
-  echo "==== $run: testing"
-  # The end-to-end suite runs in the plain and the ASan run; under TSan it would take most of
-  # the time and finds nothing the unit tests' threads do not show. Neither do the one-thread
-  # tests timed by the program's own fixed waits, which TSan's slowdown passes.
-  exclude=()
-  [ "$run" = tsan ] && exclude=(-LE "e2e|fixed-waits")
-  (cd "$build" && ctest -j "$jobs" --output-on-failure --timeout 300 "${exclude[@]}") 2>&1 | tee "$build/ctest-output.txt"
-  status=${PIPESTATUS[0]}
+  case $run in
+    asan) exclude=(-E '^Table/BrokenSettingsProgram[.]') ;;
+    tsan) exclude=(-LE 'e2e|fixed-waits' -E '^(Table/BrokenSettings(File|Program)[.]|BadCommandLine/)') ;;
+  esac
+  (cd "$build" && ctest -j "$jobs" --output-on-failure --timeout 300 "${exclude[@]}") >"$build/ctest-output.txt" 2>&1 || status=1
+  cat "$build/ctest-output.txt"
   if [ "$run" = plain ]; then
     echo "==== $run: each unit-test binary whole, shuffled"
     runWholeShuffled "$build" || status=1
   fi
-  unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS TARVIK_TIMEOUT_SCALE TARVIK_SOAK
-
   for report in "$reports"/*; do
     [ -e "$report" ] || continue
     echo "==== $run: sanitizer report ${report##*/}:"
     cat "$report"
     status=1
   done
-
   grep -hE 'failures: [0-9]+$' "$build/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/$run: /"
-  summary+=("$run: $([ "$status" -eq 0 ] && echo passed || echo FAILED), build $buildSeconds s (waited $waited s), tests $((SECONDS - built)) s")
-  [ "$status" -eq 0 ] || failed+=("$run")
-  last=$build
+  echo "$run: $([ "$status" -eq 0 ] && echo passed || echo FAILED), tests $((SECONDS - started)) s"
+  return $status
+}
+
+failed=()
+marks=$(mktemp -d /tmp/tarvik-builds.XXXXXX)
+
+# The builder and each run get a process group of their own (job control), so that an
+# interrupted command ends them whole.
+set -m
+buildAll </dev/null >/dev/null 2>&1 &
+builder=$!
+set +m
+groups=("$builder")
+trap 'for g in "${groups[@]}"; do kill -- -"$g" 2>/dev/null; done; rm -rf "$marks"' EXIT
+trap 'exit 130' INT TERM
+
+# The include directions of the README's Layout section.
+if scripts/check-includes.sh; then
+  summary=("includes: passed")
+else
+  summary=("includes: FAILED")
+  failed+=("includes")
+fi
+
+# Starts each run once its build is there, and shows each run's output once it has ended.
+declare -A state built ended
+for run in $runs; do state[$run]=waiting; done
+pending=$(echo $runs | wc -w)
+while [ "$pending" -gt 0 ]; do
+  for run in $runs; do
+    build=$(buildOf "$run")
+    case ${state[$run]} in
+      waiting)
+        [ -e "$marks/$build.built" ] || continue
+        read -r buildStatus buildSeconds <"$marks/$build.built"
+        if [ "$buildStatus" -ne 0 ]; then
+          tail -n 80 "$(folderOf "$build")/build-output.txt"
+          ended[$run]="$run: build failed ($(folderOf "$build")/build-output.txt)"
+          failed+=("$run")
+          state[$run]=done
+          pending=$((pending - 1))
+          continue
+        fi
+        built[$run]=$buildSeconds
+        # From here the builds yield to the tests.
+        renice -n 10 -g "$builder" >/dev/null 2>&1
+        echo "==== $run: $build built in $buildSeconds s; testing from $SECONDS s"
+        set -m
+        ( testRun "$run" >"$marks/$run.out" 2>&1; echo $? >"$marks/$run.status" ) </dev/null &
+        groups+=("$!")
+        set +m
+        state[$run]=running
+        ;;
+      running)
+        [ -e "$marks/$run.status" ] || continue
+        echo "==== $run: ended at $SECONDS s"
+        cat "$marks/$run.out"
+        ended[$run]="$(tail -n 1 "$marks/$run.out"), build ${built[$run]} s, ended at $SECONDS s"
+        [ "$(cat "$marks/$run.status")" = 0 ] || failed+=("$run")
+        state[$run]=done
+        pending=$((pending - 1))
+        ;;
+    esac
+  done
+  sleep 1
 done
 
-echo "==== runs"
+echo "==== runs (all ended at $SECONDS s)"
+for run in $runs; do
+  summary+=("${ended[$run]}")
+  [ "$run" = fuzz ] || last=$(folderOf "$run")
+done
 printf '%s\n' "${summary[@]}"
 # CTest's own summary of the last run closes the output.
 if [ -n "${last:-}" ] && [ -f "$last/ctest-output.txt" ]; then

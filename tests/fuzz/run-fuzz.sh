@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer, ASan and UBSan; optimised, since the
-# settings target builds a whole panel per input) in build-fuzz and runs each
-# for a bounded time from its committed seed corpus. Needs the Debian packages clang and
-# libclang-rt-14-dev, plus what scripts/deps.sh installs (Xvfb for the settings target).
+# Builds the libFuzzer targets in the ASan build (clang, with libFuzzer's coverage; see
+# scripts/configure.sh) and runs each for a bounded time from its committed seed corpus.
+# Needs the Debian packages clang and libclang-rt-14-dev, plus what scripts/deps.sh installs
+# (Xvfb for the settings target).
 # Usage: tests/fuzz/run-fuzz.sh [--build-only | --no-build] [seconds per target, default 30]
 set -eu
 cd "$(dirname "$0")/../.."
 step=all
 case ${1:-} in --build-only) step=build; shift ;; --no-build) step=fuzz; shift ;; esac
 seconds=${1:-30}
-build=${TARVIK_FUZZ_BUILD_DIR:-build-fuzz}
+build=${TARVIK_FUZZ_BUILD_DIR:-build-asan}
 
 if [ "$step" != fuzz ]; then
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTARVIK_SANITIZE=address -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
-  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+scripts/configure.sh asan "$build" >/dev/null
 cmake --build "$build" -j "${TARVIK_FUZZ_JOBS:-$(nproc)}" --target fuzz_settings fuzz_control_command
 fi
 [ "$step" != build ] || exit 0
