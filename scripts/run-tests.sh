@@ -23,7 +23,7 @@
 # plain run, 4 under ASan, 6 under TSan, since the runs share the machine.
 #
 # The builds (scripts/configure.sh) run one after the other in the background, at a lower
-# priority once tests run; each run starts as soon as its build is done, beside the runs still
+# priority while tests run; each run starts as soon as its build is done, beside the runs still
 # going, and its output is shown when it ends. A build's output goes to
 # <build>/build-output.txt and is shown when it fails.
 #
@@ -192,8 +192,6 @@ while [ "$pending" -gt 0 ]; do
           continue
         fi
         built[$run]=$buildSeconds
-        # From here the builds yield to the tests.
-        renice -n 10 -g "$builder" >/dev/null 2>&1
         echo "==== $run: $build built in $buildSeconds s; testing from $SECONDS s"
         set -m
         ( testRun "$run" >"$marks/$run.out" 2>&1; echo $? >"$marks/$run.status" ) </dev/null &
@@ -212,6 +210,15 @@ while [ "$pending" -gt 0 ]; do
         ;;
     esac
   done
+  # The builds yield to tests while any run; when none runs, nothing of ours needs the cores, and
+  # a lower priority would only hand them to whatever else the machine runs. Only root may raise
+  # the priority again, so others keep the builds at the usual one.
+  case " ${state[*]} " in *" running "*) priority=10 ;; *) priority=0 ;; esac
+  [ "$(id -u)" -eq 0 ] || priority=0
+  if [ "$priority" != "${builderPriority:-0}" ]; then
+    renice -n "$priority" -g "$builder" >/dev/null 2>&1
+    builderPriority=$priority
+  fi
   sleep 1
 done
 
