@@ -18,9 +18,9 @@
 # table (the same files are read under ASan by the table's in-process rows); the TSan run leaves
 # out the end-to-end suite, the broken-settings and bad-command-line tables (each row varies one
 # input on the threads the other program tests run too) and the tests labelled fixed-waits,
-# which the program's own half-second waits time. Every time limit in the
-# tests comes from one scale (TARVIK_TIMEOUT_SCALE, read by tests/support/Timing.h): 3 in the
-# plain run, 4 under ASan, 6 under TSan, since the runs share the machine.
+# which the program's own half-second waits time. Every time limit in the tests comes from one
+# scale (TARVIK_TIMEOUT_SCALE, read by tests/support/Timing.h): 3 in the plain run, 4 under
+# ASan, 6 under TSan, since the runs share the machine.
 #
 # The builds (scripts/configure.sh) run one after the other in the background, at a lower
 # priority while tests run; each run starts as soon as its build is done, beside the runs still
