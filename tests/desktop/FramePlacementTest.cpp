@@ -1,18 +1,23 @@
 // A hidden window put where it belongs before it shows, under a window manager that frames
 // it unlike openbox: the frame's sides all different, the answer to the frame request coming a
-// moment later, the window placed by the manager's own choice. The manager is a stand-in of the
-// test's own, on its own connection, served by the test's message loop.
+// moment later, the window placed by the manager's own choice, or taken on late by a busy
+// manager. The manager is a stand-in of the test's own, on its own connection, served by the
+// test's message loop.
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
+#include <map>
 #include <optional>
 #include <set>
 
+#include "desktop/DesktopWindows.h"
 #include "desktop/x11/FramePlacement.h"
 #include "desktop/x11/ServerBounds.h"
+#include "desktop/x11/XConnection.h"
 #include "support/MessageLoop.h"
 
 using tarvik::test::pumpUntil;
@@ -21,7 +26,9 @@ namespace
 {
 /** Frames nothing but says it does, as EWMH has it: a client's requested position is where
     its frame goes, the client sits the frame's left and top inside. Answers
-    _NET_REQUEST_FRAME_EXTENTS after a delay; may put a window it maps somewhere of its choosing.
+    _NET_REQUEST_FRAME_EXTENTS after a delay; may put a window it maps somewhere of its choosing,
+    always or (as openbox) only when the size hints it reads then ask for no position; may take
+    a window on only a while after it was asked to map it, as a busy manager does.
 */
 class StandInWindowManager final : private juce::Timer
 {
@@ -31,6 +38,8 @@ public:
         juce::BorderSize<int> frame;
         int answerDelayMilliseconds = 0;
         std::optional<juce::Point<int>> placeFramesAt;
+        bool placesOnlyUnpositionedWindows = false;
+        int mapDelayMilliseconds = 0;
     };
 
     explicit StandInWindowManager (Behaviour b) : behaviour (b), display (XOpenDisplay (nullptr))
@@ -63,6 +72,15 @@ public:
 
     bool isRunning() const noexcept { return display != nullptr; }
 
+    /** Whether the window's size hints asked for its position when this manager first took it
+        on; nothing while it has not.
+    */
+    std::optional<bool> askedForItsPositionWhenMapped (::Window window) const
+    {
+        const auto found = askedForPosition.find (window);
+        return found != askedForPosition.end() ? std::optional (found->second) : std::nullopt;
+    }
+
 private:
     Atom atom (const char* name) { return XInternAtom (display, name, False); }
 
@@ -85,7 +103,7 @@ private:
             XNextEvent (display, &event);
 
             if (event.type == MapRequest)
-                frameAndMap (event.xmaprequest.window);
+                mapLater (event.xmaprequest.window);
             else if (event.type == ConfigureRequest)
                 configure (event.xconfigurerequest);
             else if (event.type == UnmapNotify)
@@ -93,6 +111,28 @@ private:
             else if (event.type == ClientMessage && event.xclient.message_type == atom ("_NET_REQUEST_FRAME_EXTENTS"))
                 answerLater (event.xclient.window);
         }
+    }
+
+    void mapLater (::Window window)
+    {
+        if (behaviour.mapDelayMilliseconds == 0)
+        {
+            frameAndMap (window);
+            return;
+        }
+
+        juce::Timer::callAfterDelay (behaviour.mapDelayMilliseconds, [this, stillThere = std::weak_ptr<bool> (alive), window] {
+            if (! stillThere.expired())
+                frameAndMap (window);
+        });
+    }
+
+    /** Whether the size hints, as they are now, ask for the window's position. */
+    bool asksForItsPosition (::Window window)
+    {
+        XSizeHints hints {};
+        long supplied = 0;
+        return XGetWMNormalHints (display, window, &hints, &supplied) != 0 && (hints.flags & (USPosition | PPosition)) != 0;
     }
 
     void frameAndMap (::Window window)
@@ -105,7 +145,10 @@ private:
         XGetWindowAttributes (display, window, &attributes);
 
         // The frame goes where the window was asked to be, or where this manager likes.
-        const auto frameAt = behaviour.placeFramesAt.value_or (juce::Point<int> (attributes.x, attributes.y));
+        const bool asked = asksForItsPosition (window);
+        askedForPosition.emplace (window, asked);
+        const bool ownChoice = behaviour.placeFramesAt && ! (behaviour.placesOnlyUnpositionedWindows && asked);
+        const auto frameAt = ownChoice ? *behaviour.placeFramesAt : juce::Point<int> (attributes.x, attributes.y);
         setFrameExtents (window);
         XMoveWindow (display, window, frameAt.x + behaviour.frame.getLeft(), frameAt.y + behaviour.frame.getTop());
         XMapWindow (display, window);
@@ -144,6 +187,7 @@ private:
     const Behaviour behaviour;
     Display* display = nullptr;
     std::set<::Window> managed;
+    std::map<::Window, bool> askedForPosition;
     std::shared_ptr<bool> alive = std::make_shared<bool> (true);
 };
 
@@ -179,7 +223,9 @@ struct UnshownWindow
     }
 
     /** Where the server has the client, once the window is mapped there. */
-    std::optional<juce::Rectangle<int>> shownAt (juce::Rectangle<int> expected)
+    std::optional<juce::Rectangle<int>> shownAt (juce::Rectangle<int> expected) { return shownAtOf (window, expected); }
+
+    static std::optional<juce::Rectangle<int>> shownAtOf (juce::Component& window, juce::Rectangle<int> expected)
     {
         std::optional<juce::Rectangle<int>> actual;
         pumpUntil ([&] {
@@ -236,4 +282,40 @@ TEST (FramePlacement, AWindowTheManagerPlacesElsewhereIsMovedBackOnceFramed)
     EXPECT_EQ (text (shown), wanted.toString()) << "the window stayed where the window manager put it";
     EXPECT_EQ (unshown.window.getPeer()->getConstrainer(), unshown.window.getConstrainer())
         << "the peer did not get its constrainer back once the window stood framed";
+}
+
+TEST (FramePlacement, ADialogWithASizeRuleIsFirstMappedWhereItWasPlacedByABusyManager)
+{
+    // The manager takes the dialog on a while after the map request, as one on a loaded machine
+    // does, and reads the size hints only then: they must still ask for the position the
+    // dialog was moved to, or the manager places it where it likes (as openbox does) and it
+    // jumps once put back.
+    StandInWindowManager manager ({ lopsidedFrame, 0, juce::Point<int> (40, 30), true, 300 });
+    ASSERT_TRUE (manager.isRunning());
+
+    UnshownWindow::Content content;
+    juce::DialogWindow dialog ("placed", juce::Colours::grey, true, false);
+    dialog.setUsingNativeTitleBar (true);
+    dialog.setContentNonOwned (&content, false);
+    dialog.setResizable (true, false);
+    dialog.setResizeLimits (100, 75, 400, 300);
+    dialog.setSize (wanted.getWidth(), wanted.getHeight());
+    dialog.addToDesktop();
+    ASSERT_NE (dialog.getPeer(), nullptr);
+
+    {
+        desktop::DialogWindowKeeper keeper (dialog);
+        keeper.keepSizeRule ({ { 100, 75 }, { 400, 300 }, 0 });
+        keeper.showAt (wanted);
+
+        const auto native = desktop::x11::nativeWindowOf (*dialog.getPeer());
+        ASSERT_TRUE (pumpUntil ([&] { return manager.askedForItsPositionWhenMapped (native).has_value(); }, 5000))
+            << "the dialog was never mapped";
+        EXPECT_TRUE (*manager.askedForItsPositionWhenMapped (native))
+            << "the hints asked for no position when the manager took the dialog on: it placed the dialog itself";
+        EXPECT_EQ (text (UnshownWindow::shownAtOf (dialog, wanted)), wanted.toString());
+    }
+
+    dialog.clearContentComponent();
+    dialog.removeFromDesktop();
 }

@@ -1,5 +1,6 @@
 #include "desktop/x11/SizeHints.h"
 
+#include "desktop/x11/ServerBounds.h"
 #include "desktop/x11/XConnection.h"
 
 #include <X11/Xatom.h>
@@ -81,10 +82,12 @@ void SizeHints::watch (unsigned long nativeWindow)
     if (watched == 0)
         return;
 
-    // JUCE's writes of the hints, and the window manager's maximising, bring ours back.
-    subscription = x->subscribe (watched, PropertyChangeMask, [this, x] (const XEvent& event) {
-        if (event.type == PropertyNotify
-            && (event.xproperty.atom == XA_WM_NORMAL_HINTS || event.xproperty.atom == x->atom ("_NET_WM_STATE")))
+    // JUCE's writes of the hints, and the window manager's maximising, bring ours back; the
+    // mapping gives the peer its limits (see refresh()).
+    subscription = x->subscribe (watched, PropertyChangeMask | StructureNotifyMask, [this, x] (const XEvent& event) {
+        if ((event.type == PropertyNotify
+             && (event.xproperty.atom == XA_WM_NORMAL_HINTS || event.xproperty.atom == x->atom ("_NET_WM_STATE")))
+            || event.type == MapNotify)
             refresh();
     });
 }
@@ -96,10 +99,14 @@ void SizeHints::refresh()
     if (peer == nullptr)
         return;
 
-    peer->setConstrainer (&peerLimits);
-
     // JUCE makes a new native window for some changes: follow it.
     watch (nativeWindowOf (*peer));
+
+    // Until the window manager has mapped the window, the peer goes without limits: JUCE
+    // rewrites the hints of a constrained window at each configure event, without the position
+    // its last move put there, and a busy manager that reads the hints only after that places
+    // the window where it likes (openbox did so with the loopback dialog on a loaded machine).
+    peer->setConstrainer (isViewable (*peer) ? &peerLimits : nullptr);
     writeHints();
 }
 
