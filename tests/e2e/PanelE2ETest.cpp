@@ -109,13 +109,20 @@ protected:
     /** Waits until the area stops changing and shows more than a plain colour. */
     bool waitUntilStill (juce::Rectangle<int> area, int timeoutMilliseconds = 15000)
     {
+        // Still means unchanged for a while, not only between two looks: a look takes
+        // milliseconds, less than a program under a sanitizer and load may take to paint.
+        const auto stillFor = std::chrono::milliseconds (tarvik::test::scaled (100));
+        auto unchangedSince = std::chrono::steady_clock::now();
         juce::Image previous;
         return eventually ([&] {
             const auto shot = session->desktop().screenshot();
-            const bool painted = shareOf (shot, area, isDark) > 0.02;
-            const bool still = previous.isValid() && differingShare (previous, shot, area, 8) == 0.0;
+            const auto now = std::chrono::steady_clock::now();
+            if (! previous.isValid() || differingShare (previous, shot, area, 8) != 0.0)
+                unchangedSince = now;
             previous = shot;
-            return painted && still && shareOf (shot, area, [] (juce::Colour c) { return c.getBrightness() < 0.04f; }) < 0.3;
+            const bool painted = shareOf (shot, area, isDark) > 0.02;
+            return painted && now - unchangedSince >= stillFor
+                && shareOf (shot, area, [] (juce::Colour c) { return c.getBrightness() < 0.04f; }) < 0.3;
         }, timeoutMilliseconds);
     }
 
